@@ -1,0 +1,2 @@
+#include <gtest/gtest.h>
+TEST(smoke, runs) { EXPECT_EQ(1, 1); }
