@@ -25,22 +25,19 @@
 
 namespace {
 
-constexpr int native_timeout_ms = 10000;
-// The first Wine run may have to make the prefix, which takes many seconds.
-constexpr int wine_timeout_ms = 120000;
-
-struct printed {
-  std::vector<int> first;              // values of the "Nit I" lines, in order
-  std::vector<int> second;             // values of the "Nit II" lines, in order
-  std::vector<std::string> bad_lines;  // lines of neither form, e.g. two threads' text mixed
-  std::string unfinished;              // text after the last line end
-};
-
 struct terminal_run {
   std::string out;
   int status = -1;
   bool timed_out = false;
   std::string error;
+};
+
+// One build of the program, and how to run it and read its output.
+struct program {
+  std::vector<std::string> command;
+  std::string line_end;  // Windows writes text-mode standard output with CR LF
+  int timeout_ms;
+  bool on_wine;
 };
 
 long long now_ms() {
@@ -56,63 +53,39 @@ std::vector<int> all_values() {
   return values;
 }
 
-bool parse_line(const std::string &line, const char *label, std::vector<int> *values) {
-  int value = 0;
-  std::string format = std::string(label) + " : i=%d";
-  if (sscanf(line.c_str(), format.c_str(), &value) != 1) return false;
-  // sscanf accepts more than the program prints: signs, leading zeros, other blanks.
-  if (line != std::string(label) + " : i=" + std::to_string(value) + " ") return false;
-  values->push_back(value);
-  return true;
-}
-
-printed parse_output(const std::string &out, const std::string &line_end) {
-  printed result;
-  size_t start = 0;
+// Checks that every line is a whole line of one thread and that the output
+// ends with a line end; the main thread's lines must be all 300, once each
+// and in order; the second thread's the same or, when the process may have
+// ended it early, the start of its sequence.
+void expect_whole_lines(const std::string &out, const std::string &line_end,
+                        bool second_complete, const std::string &run) {
+  std::vector<int> first, second, values = all_values();
+  size_t start = 0, bad = 0;
+  std::string first_bad;
   for (size_t end; (end = out.find(line_end, start)) != std::string::npos;
        start = end + line_end.size()) {
     std::string line = out.substr(start, end - start);
-    if (!parse_line(line, "Nit I", &result.first) && !parse_line(line, "Nit II", &result.second))
-      result.bad_lines.push_back(line);
+    int value = 0;
+    bool is_second = line.starts_with("Nit II");
+    if (sscanf(line.c_str(), is_second ? "Nit II : i=%d" : "Nit I : i=%d", &value) == 1 &&
+        line == (is_second ? "Nit II : i=" : "Nit I : i=") + std::to_string(value) + " ")
+      (is_second ? second : first).push_back(value);
+    else if (bad++ == 0)
+      first_bad = line;
   }
-  result.unfinished = out.substr(start);
-  return result;
-}
-
-std::string first_lines(const std::vector<std::string> &lines) {
-  std::string text;
-  for (size_t i = 0; i < lines.size() && i < 3; ++i) text += "\n  \"" + lines[i] + "\"";
-  return text;
-}
-
-// Both threads printed all their lines, whole and each in its own order.
-void expect_all_lines(const std::string &out, const std::string &line_end) {
-  printed p = parse_output(out, line_end);
-  EXPECT_TRUE(p.bad_lines.empty()) << p.bad_lines.size()
-                                   << " lines are not whole lines of one thread:"
-                                   << first_lines(p.bad_lines);
-  EXPECT_EQ(p.unfinished, "") << "output ends in the middle of a line";
-  EXPECT_EQ(p.first, all_values()) << "the main thread's 300 lines did not appear once each, in order";
-  EXPECT_EQ(p.second, all_values()) << "the second thread's 300 lines did not appear once each, in order";
-}
-
-// The process was ended while the second thread may still have been printing:
-// the main thread's lines all appear once, the second thread's are a prefix of
-// its own, and no line is broken.
-void expect_main_lines_and_whole_lines(const std::string &out, const std::string &line_end,
-                                       int run) {
-  printed p = parse_output(out, line_end);
-  std::vector<int> values = all_values();
-  EXPECT_TRUE(p.bad_lines.empty()) << "run " << run << ": " << p.bad_lines.size()
-                                   << " lines are not whole lines of one thread:"
-                                   << first_lines(p.bad_lines);
-  EXPECT_EQ(p.unfinished, "") << "run " << run << ": output ends in the middle of a line";
-  EXPECT_EQ(p.first, values) << "run " << run << ": the main thread's " << p.first.size()
-                             << " lines are not its 300 lines once each, in order";
-  EXPECT_TRUE(p.second.size() <= values.size() &&
-              std::equal(p.second.begin(), p.second.end(), values.begin()))
-      << "run " << run << ": the second thread's " << p.second.size()
-      << " lines are not the start of its sequence";
+  EXPECT_EQ(bad, 0u) << run << bad << " lines are not whole lines of one thread, the first: \""
+                     << first_bad << "\"";
+  EXPECT_EQ(out.substr(start), "") << run << "output ends in the middle of a line";
+  EXPECT_EQ(first, values) << run << "the main thread's " << first.size()
+                           << " lines are not its 300 lines once each, in order";
+  if (second_complete)
+    EXPECT_EQ(second, values) << run << "the second thread's " << second.size()
+                              << " lines are not its 300 lines once each, in order";
+  else
+    EXPECT_TRUE(second.size() <= values.size() &&
+                std::equal(second.begin(), second.end(), values.begin()))
+        << run << "the second thread's " << second.size()
+        << " lines are not the start of its sequence";
 }
 
 // Runs argv on a new pseudo-terminal, as from a console, and types keys once
@@ -196,11 +169,10 @@ std::string screen_text(const std::string &raw) {
   return text;
 }
 
-std::string lines_seen(const std::string &out) {
-  return std::to_string(std::count(out.begin(), out.end(), '\n')) + " lines appeared";
-}
+program native_program() { return {{bin_dir() + "/vizuzariz"}, "\n", 10000, false}; }
 
-std::string native_program() { return bin_dir() + "/vizuzariz"; }
+// The first Wine run may have to make the prefix, which takes many seconds.
+program wine_program() { return {wine_command(WIN64_PROGRAM), "\r\n", 120000, true}; }
 
 // Empty when the Windows program can be run here; else why not.
 std::string windows_missing() {
@@ -211,88 +183,67 @@ std::string windows_missing() {
   return why;
 }
 
-}  // namespace
-
-TEST(vizuzariz, enter_after_all_output_shows_600_whole_lines_and_exits_10) {
+// Enter typed on a terminal only after all 600 lines have appeared.
+void check_enter_after_all_output(const program &p) {
   terminal_run run;
-  run_on_terminal({native_program()}, 600, "\r", native_timeout_ms, &run);
+  run_on_terminal(p.command, 600, "\r", p.timeout_ms, &run);
   ASSERT_EQ(run.error, "");
-  ASSERT_FALSE(run.timed_out) << "did not end within " << native_timeout_ms << " ms; "
-                              << lines_seen(run.out);
+  ASSERT_FALSE(run.timed_out) << "did not end within " << p.timeout_ms << " ms; "
+                              << std::count(run.out.begin(), run.out.end(), '\n')
+                              << " lines appeared";
   EXPECT_EQ(run.status, 10) << "exit status is not the code of the Enter read";
-  expect_all_lines(run.out, "\n");
+  expect_whole_lines(p.on_wine ? screen_text(run.out) : run.out, "\n", true, "");
 }
 
-// Early input ends the process while the second thread may be printing into
-// the same buffer: the case that tears lines or writes them twice when the
-// exit-time flush races that thread. Repeated to meet the race; each run
-// takes a few milliseconds.
-TEST(vizuzariz, waiting_character_ends_the_process_with_its_code_and_whole_lines) {
-  constexpr int runs = 1000;
+// Input already waiting ends the process while the second thread may be
+// printing into the same buffer: the case that tears lines or writes them
+// twice when the exit-time flush races that thread. Repeated to meet the race.
+void check_waiting_character(const program &p, int runs) {
   const std::string inputs[] = {"q", "\n", ""};
-  const int statuses[] = {'q', 10, 255};  // 255: end of input, as Linux shows -1
+  const int statuses[] = {'q', 10, 255};  // 255: the end-of-file value -1, as both show it
   for (int i = 0; i < runs && !testing::Test::HasFailure(); ++i) {
     program_options options;
     options.input = &inputs[i % 3];
-    options.timeout_ms = native_timeout_ms;
+    options.timeout_ms = p.timeout_ms;
     program_run run;
-    ASSERT_TRUE(run_program({native_program()}, &options, &run)) << run.error;
-    ASSERT_FALSE(run.timed_out) << "run " << i << ": did not end within " << native_timeout_ms
-                                << " ms of its input";
-    EXPECT_EQ(run.signal, 0) << "run " << i << ": ended by signal " << run.signal;
+    std::string at = "run " + std::to_string(i) + ": ";
+    ASSERT_TRUE(run_program(p.command, &options, &run)) << run.error;
+    ASSERT_FALSE(run.timed_out) << at << "did not end within " << p.timeout_ms << " ms of its input";
+    EXPECT_EQ(run.signal, 0) << at << "ended by signal " << run.signal;
     EXPECT_EQ(run.status, statuses[i % 3])
-        << "run " << i << ": exit status is not that of input \"" << inputs[i % 3] << "\"";
-    expect_main_lines_and_whole_lines(run.out, "\n", i);
+        << at << "exit status is not that of input \"" << inputs[i % 3] << "\"";
+    expect_whole_lines(run.out, p.line_end, false, at);
   }
+}
+
+}  // namespace
+
+TEST(vizuzariz, enter_after_all_output_shows_600_whole_lines_and_exits_10) {
+  check_enter_after_all_output(native_program());
+}
+
+// Each run takes a few milliseconds; a thousand meet the race reliably.
+TEST(vizuzariz, waiting_character_ends_the_process_with_its_code_and_whole_lines) {
+  check_waiting_character(native_program(), 1000);
 }
 
 // A second thread that cannot start (here: its stack does not fit in memory)
 // must not take the main thread down with it.
 TEST(vizuzariz, thread_that_cannot_start_goes_unnoticed) {
-  std::string input = "q";
-  program_options options;
-  options.input = &input;
-  options.timeout_ms = native_timeout_ms;
-  program_run run;
-  ASSERT_TRUE(run_program({"/bin/sh", "-c", "ulimit -s 4000000000 && exec \"$0\"", native_program()},
-                          &options, &run))
-      << run.error;
-  ASSERT_FALSE(run.timed_out) << "did not end within " << native_timeout_ms << " ms";
-  EXPECT_EQ(run.signal, 0) << "ended by signal " << run.signal << "; standard error: " << run.err;
-  EXPECT_EQ(run.status, 'q') << "exit status is not the code of the character read";
-  expect_main_lines_and_whole_lines(run.out, "\n", 0);
+  program p = native_program();
+  p.command = {"/bin/sh", "-c", "ulimit -s 4000000000 && exec \"$0\"", p.command[0]};
+  check_waiting_character(p, 1);
 }
 
 TEST(vizuzariz_wine, enter_after_all_output_shows_600_whole_lines_and_exits_10) {
   std::string why = windows_missing();
   if (!why.empty()) SKIP_OR_FAIL(why);
-  terminal_run run;
-  run_on_terminal(wine_command(WIN64_PROGRAM), 600, "\r", wine_timeout_ms, &run);
-  ASSERT_EQ(run.error, "");
-  ASSERT_FALSE(run.timed_out) << "did not end within " << wine_timeout_ms << " ms; "
-                              << lines_seen(run.out);
-  EXPECT_EQ(run.status, 10) << "exit status is not the code of the Enter read";
-  expect_all_lines(screen_text(run.out), "\n");
+  check_enter_after_all_output(wine_program());
 }
 
-// As natively, with fewer runs: each start under Wine costs seconds.
+// Each start under Wine costs seconds: one run per kind of input.
 TEST(vizuzariz_wine, waiting_character_ends_the_process_with_its_code_and_whole_lines) {
   std::string why = windows_missing();
   if (!why.empty()) SKIP_OR_FAIL(why);
-  const std::string inputs[] = {"q", "\r\n", ""};
-  // Standard input is in text mode: CR LF reads as a line feed. Wine passes on
-  // the end-of-file status -1 as 255.
-  const int statuses[] = {'q', 10, 255};
-  for (int i = 0; i < 3 && !testing::Test::HasFailure(); ++i) {
-    program_options options;
-    options.input = &inputs[i];
-    options.timeout_ms = wine_timeout_ms;
-    program_run run;
-    ASSERT_TRUE(run_program(wine_command(WIN64_PROGRAM), &options, &run)) << run.error;
-    ASSERT_FALSE(run.timed_out) << "run " << i << ": did not end within " << wine_timeout_ms
-                                << " ms of its input";
-    EXPECT_EQ(run.status, statuses[i])
-        << "run " << i << ": exit status is not that of input \"" << inputs[i] << "\"";
-    expect_main_lines_and_whole_lines(run.out, "\r\n", i);
-  }
+  check_waiting_character(wine_program(), 3);
 }

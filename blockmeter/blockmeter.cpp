@@ -1,0 +1,54 @@
+#include "blockmeter.h"
+
+#include <cstdio>
+
+#include "hdd.h"
+#include "priority.h"
+#include "read_tests.h"
+
+constexpr int multisect_reps = 1000;
+constexpr int multisect_max_blocks = 200;
+constexpr int multisect_steps = 20;
+constexpr int randomread_reads = 100;
+
+static void report_hdd_failure(const char *what, const char *root) {
+  char reason[256];
+  describe_hdd_error(hdd_last_error(), reason, sizeof reason);
+  fprintf(stderr, "blockmeter: %s %s: %s\n", what, root, reason);
+}
+
+int test_hdd(const char *root) {
+  hdd_info info = {};
+  if (get_hdd_info(root, &info) != 0) {
+    report_hdd_failure("cannot read the geometry of", root);
+    return -1;
+  }
+  printf("drive %s information: block_size=%i, n_blocks=%lli\n", root, (int)info.block_size,
+         (long long)info.n_blocks);
+  intptr_t handle = open_hdd(root);
+  if (handle < 0) {
+    puts("can't open drive");
+    report_hdd_failure("cannot open", root);
+    return -1;
+  }
+  puts("Multisector read test\n---------------------------");
+  test_multisect(handle, &info, multisect_reps, multisect_max_blocks, multisect_steps);
+  puts("Random read test\n---------------------------");
+  test_randomread(handle, &info, randomread_reads);
+  close_hdd(handle);
+  return 0;
+}
+
+int run_blockmeter(int argc, char **argv) {
+  // Unbuffered, so every row reaches the console the moment it is measured.
+  setbuf(stdout, nullptr);
+  puts("blockmeter " BLOCKMETER_VERSION " - raw read speed of a volume, past the system's cache."
+       " Free software, no warranty.");
+  puts("Questions and bug reports: the blockmeter maintainers, through the project's issue tracker.");
+  raise_priority();
+  if (argc <= 1) return test_hdd(default_hdd_root);
+  int status = 0;
+  for (int i = 1; i < argc; ++i)
+    if (test_hdd(argv[i]) != 0) status = -1;
+  return status;
+}

@@ -1,0 +1,110 @@
+// The driver against the fake drive: what is printed, in which order, and
+// the exit status.
+#include <gtest/gtest.h>
+
+#include "blockmeter.h"
+#include "fakes.h"
+
+namespace {
+
+struct run_result {
+  int status;
+  std::string out, err;
+};
+
+run_result run_with(std::vector<std::string> args) {
+  args.insert(args.begin(), "blockmeter");
+  std::vector<char *> argv;
+  for (std::string &arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  int status = run_blockmeter((int)args.size(), argv.data());
+  std::string err = testing::internal::GetCapturedStderr();
+  return {status, testing::internal::GetCapturedStdout(), err};
+}
+
+size_t count_lines(const std::string &text) { return (size_t)std::count(text.begin(), text.end(), '\n'); }
+
+class driver : public testing::Test {
+ protected:
+  void SetUp() override {
+    reset_fakes();
+    fake_hdd.drives = {{"SYSTEM", 512, 64, -1, false, false},
+                       {"A", 4096, 1LL << 33, -1, false, false},
+                       {"B", 512, 16, -1, false, false},
+                       {"LOCKED", 512, 100, -1, false, true}};
+  }
+  void TearDown() override { EXPECT_TRUE(fake_hdd.misuse.empty()) << fake_hdd.misuse.front(); }
+};
+
+const char banner_end[] = "issue tracker.\n";
+
+TEST_F(driver, tests_the_system_drive_when_none_is_named) {
+  run_result r = run_with({});
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(1, priority_raises);
+  EXPECT_EQ(std::vector<std::string>({"info SYSTEM", "open SYSTEM", "close SYSTEM"}), fake_hdd.events);
+  // Banner of two lines, then the drive's whole output.
+  size_t start = r.out.find(banner_end);
+  ASSERT_NE(std::string::npos, start);
+  EXPECT_EQ(2u, count_lines(r.out.substr(0, start + sizeof banner_end - 1)));
+  std::string drive = r.out.substr(start + sizeof banner_end - 1);
+  const std::string expected_start =
+      "drive SYSTEM information: block_size=512, n_blocks=64\n"
+      "Multisector read test\n---------------------------\n"
+      "       N Blocks         N Reps        Time,ms     Speed,MB/s\n"
+      "              1             64              1      31.250000\n";
+  EXPECT_EQ(expected_start, drive.substr(0, expected_start.size()));
+  size_t random = drive.find("\nRandom read test\n---------------------------\n"
+                             "   Random range         N reps        Time,ms     Speed,MB/s\n"
+                             "             64            100              1      48.828125\n");
+  ASSERT_NE(std::string::npos, random) << drive;
+  EXPECT_EQ(3u + 1 + 20, count_lines(drive.substr(0, random + 1)));
+  EXPECT_EQ(3u + 6, count_lines(drive.substr(random + 1))) << "ranges 64 down to 2";
+  EXPECT_EQ("", r.err);
+}
+
+TEST_F(driver, exit_status_is_the_system_drives_result) {
+  fake_hdd.drives[0].geometry_fails = true;
+  run_result r = run_with({});
+  EXPECT_EQ(-1, r.status);
+  EXPECT_EQ("blockmeter: cannot read the geometry of SYSTEM: fake error 5\n", r.err);
+  EXPECT_EQ(std::string::npos, r.out.find("drive")) << "nothing printed for a drive without geometry";
+}
+
+TEST_F(driver, tests_every_drive_in_order_and_fails_if_any_did) {
+  fake_hdd.ms_per_read = 50;  // slow passes keep 100 reads over A's 33 ranges
+  run_result r = run_with({"B", "MISSING", "LOCKED", "A"});
+  EXPECT_EQ(-1, r.status);
+  EXPECT_EQ(std::vector<std::string>({"info B", "open B", "close B", "info MISSING", "info LOCKED",
+                                      "open LOCKED", "info A", "open A", "close A"}),
+            fake_hdd.events);
+  size_t b = r.out.find("drive B information: block_size=512, n_blocks=16\n");
+  size_t locked = r.out.find("drive LOCKED information: block_size=512, n_blocks=100\ncan't open drive\n"
+                             "drive A information");
+  size_t a = r.out.find("drive A information: block_size=4096, n_blocks=8589934592\n");
+  EXPECT_TRUE(b < locked && locked < a && a != std::string::npos) << r.out;
+  EXPECT_EQ(std::string::npos, r.out.find("MISSING"));
+  EXPECT_EQ("blockmeter: cannot read the geometry of MISSING: fake error 5\n"
+            "blockmeter: cannot open LOCKED: fake error 5\n",
+            r.err);
+  EXPECT_EQ(1, priority_raises);
+}
+
+TEST_F(driver, exit_status_is_0_when_every_drive_was_tested) {
+  EXPECT_EQ(0, run_with({"B", "SYSTEM"}).status);
+  reset_fakes();
+  EXPECT_EQ(-1, run_with({"MISSING"}).status);
+}
+
+TEST_F(driver, failed_reads_are_reported_but_the_drive_counts_as_tested) {
+  fake_hdd.drives[2].device_blocks = 0;  // every read comes back empty
+  run_result r = run_with({"B"});
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(2u + 4, count_lines(r.err)) << "one line per row that made reads: 2 sequential, 4 random:\n"
+                                          << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("              1             16              1       0.000000\n"));
+}
+
+}  // namespace

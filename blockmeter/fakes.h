@@ -1,0 +1,58 @@
+// Fake drive, clock and priority for the tests, linked in place of the
+// system's. The fake drive rejects, and logs as misuse, what a real
+// unbuffered device would reject; its clock moves only inside its reads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct fake_drive {
+  std::string root;
+  uint32_t block_size = 512;
+  int64_t n_blocks = 0;
+  int64_t device_blocks = -1;  // where the medium really ends; -1: at n_blocks
+  bool geometry_fails = false;
+  bool open_fails = false;
+};
+
+struct fake_read {
+  int handle;
+  int64_t block;  // first block asked for
+  int nblocks;
+  int result;
+};
+
+struct fake_hdd_state {
+  std::vector<fake_drive> drives;
+
+  // Knobs.
+  uint32_t ms_per_read = 0;    // fake clock advance per read
+  uint32_t ms_per_block = 0;   // and per block read
+  int fail_read_at = 0;        // the N-th read (1-based) fails; 0: none
+  int fail_reads_from = 0;     // every read from the N-th on fails; 0: none
+  int short_read_at = 0;       // the N-th read comes back one block short
+  int fail_alloc_at = 0;       // the N-th buffer allocation fails
+  int error_code = 5;          // the code a failure leaves for hdd_last_error
+
+  // Log.
+  std::vector<fake_read> reads;
+  std::vector<std::string> events;  // "info ROOT", "open ROOT", "close ROOT"
+  int allocs = 0;
+  int frees = 0;
+  int64_t live_bytes = 0;           // buffer bytes allocated and not yet freed
+  std::vector<std::string> misuse;  // what a real device would have rejected
+};
+
+extern fake_hdd_state fake_hdd;
+
+// The fake tick: returns fake_clock_ms, which fake reads advance. When
+// tick_script is not empty, each reading instead takes its next value.
+extern uint32_t fake_clock_ms;
+extern std::vector<uint32_t> tick_script;
+
+extern int priority_raises;
+
+// Back to no drives, no knobs, an empty log, the clock at 0 and the random
+// sequence at its start.
+void reset_fakes();

@@ -1,0 +1,55 @@
+// Raw, unbuffered access to a drive's volume, counted in whole blocks.
+//
+// A root names the volume: on Windows a drive root such as "D:\"; on Linux a
+// block device node, a directory (the device that holds its file system) or a
+// regular file. No operation prints anything; failures show in the results,
+// and hdd_last_error() keeps the system's error code of the latest one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct hdd_info {
+  uint32_t block_size;  // bytes per block: the unit of every read
+  int64_t n_blocks;     // blocks counted for the volume
+};
+
+// Fills *info with the geometry of the volume at root. Returns 0, or -1 when
+// the system cannot tell it (the record is then left untouched).
+int get_hdd_info(const char *root, hdd_info *info);
+
+// Opens the volume at root for raw reading past the system's cache, never in a
+// mode that can write. Returns the handle, or -1.
+intptr_t open_hdd(const char *root);
+
+// Closes a handle from open_hdd. Returns nonzero on success, 0 on failure.
+int close_hdd(intptr_t handle);
+
+// Returns a page-aligned buffer of nblocks blocks, or null. The caller frees it
+// with free_hdd_buffer and the same nblocks.
+void *alloc_hdd_buffer(const hdd_info *info, int nblocks);
+
+// Gives a buffer back to the system. Returns nonzero on success, 0 on failure.
+int free_hdd_buffer(void *buf, const hdd_info *info, int nblocks);
+
+// Sets the volume's position to the start of block. Always returns 0; a failed
+// positioning shows only in the reads after it.
+int seek_hdd(intptr_t handle, const hdd_info *info, int64_t block);
+
+// Reads nblocks blocks at block into buf, leaving the position just past what
+// was read. Returns the whole blocks read (a partial one is not counted), or -1.
+int read_hdd(intptr_t handle, const hdd_info *info, int64_t block, int nblocks, void *buf);
+
+// Reads nblocks blocks at the current position. Results as read_hdd.
+int read_hdd_cur(intptr_t handle, const hdd_info *info, int nblocks, void *buf);
+
+// The system's error code of the latest failed operation (errno on Linux,
+// GetLastError() on Windows); 0 when none failed yet.
+int hdd_last_error();
+
+// Writes the system's text for an error code into text, at most size bytes
+// including the terminating null.
+void describe_hdd_error(int code, char *text, size_t size);
+
+// The root read when none is named: the system's own drive.
+extern const char *const default_hdd_root;

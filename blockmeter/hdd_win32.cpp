@@ -1,0 +1,82 @@
+#include "hdd.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+
+const char *const default_hdd_root = "C:\\";
+
+static DWORD last_error = 0;
+
+int get_hdd_info(const char *root, hdd_info *info) {
+  DWORD sectors_per_cluster, bytes_per_sector, free_clusters, total_clusters;
+  if (!GetDiskFreeSpaceA(root, &sectors_per_cluster, &bytes_per_sector, &free_clusters,
+                         &total_clusters)) {
+    last_error = GetLastError();
+    return -1;
+  }
+  info->block_size = bytes_per_sector;
+  info->n_blocks = (int64_t)((uint64_t)total_clusters * sectors_per_cluster);
+  return 0;
+}
+
+intptr_t open_hdd(const char *root) {
+  char path[8];
+  wsprintfA(path, "\\\\.\\%c:", root[0]);
+  HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) last_error = GetLastError();
+  return (intptr_t)handle;
+}
+
+int close_hdd(intptr_t handle) {
+  BOOL closed = CloseHandle((HANDLE)handle);
+  if (!closed) last_error = GetLastError();
+  return closed;
+}
+
+void *alloc_hdd_buffer(const hdd_info *info, int nblocks) {
+  void *buf = VirtualAlloc(nullptr, (DWORD)nblocks * info->block_size, MEM_COMMIT, PAGE_READWRITE);
+  if (buf == nullptr) last_error = GetLastError();
+  return buf;
+}
+
+// Released, not only decommitted, so that a run of many buffers does not use
+// up the address space.
+int free_hdd_buffer(void *buf, const hdd_info *, int) {
+  BOOL freed = VirtualFree(buf, 0, MEM_RELEASE);
+  if (!freed) last_error = GetLastError();
+  return freed;
+}
+
+int seek_hdd(intptr_t handle, const hdd_info *info, int64_t block) {
+  int64_t offset = block * info->block_size;
+  LONG high = (LONG)(offset >> 32);
+  SetFilePointer((HANDLE)handle, (LONG)(offset & 0xFFFFFFFF), &high, FILE_BEGIN);
+  return 0;
+}
+
+int read_hdd_cur(intptr_t handle, const hdd_info *info, int nblocks, void *buf) {
+  DWORD bytes = 0;
+  if (!ReadFile((HANDLE)handle, buf, (DWORD)nblocks * info->block_size, &bytes, nullptr)) {
+    last_error = GetLastError();
+    return -1;
+  }
+  return (int)(bytes / info->block_size);
+}
+
+int read_hdd(intptr_t handle, const hdd_info *info, int64_t block, int nblocks, void *buf) {
+  seek_hdd(handle, info, block);
+  return read_hdd_cur(handle, info, nblocks, buf);
+}
+
+int hdd_last_error() { return (int)last_error; }
+
+void describe_hdd_error(int code, char *text, size_t size) {
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                (DWORD)code, 0, text, (DWORD)size, nullptr);
+  // The system's texts end in a line end, which the caller's message supplies.
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' '))
+    text[--length] = '\0';
+  if (length == 0) snprintf(text, size, "system error %d", code);
+}

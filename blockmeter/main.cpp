@@ -1,0 +1,3 @@
+#include "blockmeter.h"
+
+int main(int argc, char **argv) { return run_blockmeter(argc, argv); }

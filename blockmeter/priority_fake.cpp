@@ -1,0 +1,6 @@
+#include "fakes.h"
+#include "priority.h"
+
+int priority_raises = 0;
+
+void raise_priority() { ++priority_raises; }

@@ -1,0 +1,120 @@
+#include "read_tests.h"
+
+#include <cstdio>
+
+#include "random_block.h"
+#include "tick.h"
+
+constexpr int reps_halve_above_ms = 10000;
+constexpr int reps_double_below_ms = 500;
+constexpr int reads_double_below_ms = 4000;
+
+// What one row's reads delivered. Kept to plain counters, since it is
+// updated between the two tick readings.
+struct read_tally {
+  int64_t blocks;    // whole blocks read
+  int bad_reads;     // reads that failed or came back short
+  int first_result;  // what the first bad read returned (-1: it failed)
+  int first_error;   // the system's error code of that read, when it failed
+};
+
+static inline void tally_read(read_tally *tally, int result, int nblocks) {
+  if (result == nblocks) {
+    tally->blocks += result;
+    return;
+  }
+  if (tally->bad_reads++ == 0) {
+    tally->first_result = result;
+    tally->first_error = result < 0 ? hdd_last_error() : 0;
+  }
+  if (result > 0) tally->blocks += result;
+}
+
+static void report_bad_reads(const read_tally *tally, int reads, int nblocks) {
+  if (tally->bad_reads == 0) return;
+  char reason[256];
+  if (tally->first_result < 0)
+    describe_hdd_error(tally->first_error, reason, sizeof reason);
+  else
+    snprintf(reason, sizeof reason, "%d of %d blocks read", tally->first_result, nblocks);
+  fprintf(stderr, "blockmeter: %d of %d reads failed or came back short; first: %s\n",
+          tally->bad_reads, reads, reason);
+}
+
+// The tick wraps at 2^32: the unsigned difference is right across the wrap.
+// A measurement too quick for the tick counts as 1 ms, so that a speed exists.
+static int elapsed_ms(uint32_t first, uint32_t second) {
+  int ms = (int32_t)(second - first);
+  return ms == 0 ? 1 : ms;
+}
+
+static double mib_per_s(int64_t bytes, int ms) {
+  return (double)bytes / (ms / 1000.0) / 1024 / 1024;
+}
+
+static void print_header(const char *first_column, const char *second_column) {
+  printf("%15s%15s%15s%15s\n", first_column, second_column, "Time,ms", "Speed,MB/s");
+}
+
+int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_blocks, int steps) {
+  void *buf = alloc_hdd_buffer(info, max_blocks);
+  if (buf == nullptr) return -1;
+  print_header("N Blocks", "N Reps");
+  for (int step = 0; step < steps; ++step) {
+    int nblocks = (max_blocks - 1) * step / (steps - 1) + 1;
+    seek_hdd(handle, info, 0);
+    read_tally tally = {};
+    uint32_t first = read_tick();
+    int64_t reads = reps;
+    if ((int64_t)reps * nblocks > info->n_blocks) reads = info->n_blocks / nblocks;
+    for (int64_t i = 0; i < reads; ++i)
+      tally_read(&tally, read_hdd_cur(handle, info, nblocks, buf), nblocks);
+    uint32_t second = read_tick();
+
+    int ms = elapsed_ms(first, second);
+    printf("%15i%15i%15i%15f\n", nblocks, (int)reads, ms,
+           mib_per_s(tally.blocks * info->block_size, ms));
+    report_bad_reads(&tally, (int)reads, nblocks);
+    if (ms > reps_halve_above_ms)
+      reps >>= 1;
+    else if (ms < reps_double_below_ms)
+      reps <<= 1;
+  }
+  free_hdd_buffer(buf, info, max_blocks);
+  return 0;
+}
+
+int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int64_t range) {
+  void *buf = alloc_hdd_buffer(info, 1);
+  if (buf == nullptr) return -1;
+  read_tally tally = {};
+  int64_t previous = -1;
+  uint32_t first = read_tick();
+  for (int i = 0; i < reads; ++i) {
+    int64_t block;
+    // Never the same block twice in a row, so no read is served by the
+    // device's own cache of the one before. A range below 1 has one block.
+    do
+      block = (int64_t)draw_random() * range / random_max;
+    while (block == previous && range > 0);
+    tally_read(&tally, read_hdd(handle, info, block, 1, buf), 1);
+    previous = block;
+  }
+  uint32_t second = read_tick();
+
+  int ms = elapsed_ms(first, second);
+  free_hdd_buffer(buf, info, 1);
+  printf("%15lli%15i%15i%15f\n", (long long)range, reads, ms,
+         mib_per_s(tally.blocks * info->block_size, ms));
+  report_bad_reads(&tally, reads, 1);
+  return ms;
+}
+
+int test_randomread(intptr_t handle, const hdd_info *info, int reads) {
+  print_header("Random range", "N reps");
+  for (int64_t range = info->n_blocks; range > 1; range >>= 1) {
+    int ms = test_randomread_range(handle, info, reads, range);
+    if (ms < reads_double_below_ms) reads <<= 1;
+  }
+  return 0;
+}

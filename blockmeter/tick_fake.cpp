@@ -1,0 +1,12 @@
+#include "fakes.h"
+#include "tick.h"
+
+uint32_t fake_clock_ms = 0;
+std::vector<uint32_t> tick_script;
+
+uint32_t read_tick() {
+  if (tick_script.empty()) return fake_clock_ms;
+  uint32_t tick = tick_script.front();
+  tick_script.erase(tick_script.begin());
+  return tick;
+}

@@ -1,0 +1,5 @@
+#include "tick.h"
+
+#include <windows.h>
+
+uint32_t read_tick() { return GetTickCount(); }

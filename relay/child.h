@@ -1,0 +1,35 @@
+// Child processes started by name from the current directory, with the
+// standard handles the caller chooses.
+#pragma once
+
+#include "pipe.h"
+
+struct child_stdio {
+  os_handle input;
+  os_handle output;
+  os_handle error;
+};
+
+// What is left of a started child: on Windows its process and thread handles;
+// on POSIX its process id and 0.
+struct child_process {
+  os_handle process;
+  os_handle thread;
+};
+
+// Starts the program NAME from the current directory only ("NAME.exe" on
+// Windows, "./NAME" on POSIX; never looked up along the search path), with no
+// arguments, the given standard handles, this process's environment and
+// current directory, in a console (Windows) or session (POSIX) of its own, so
+// that it has no terminal of ours and gets no signals from it. Of the handles
+// from create_pipe it inherits only those in *stdio.
+// Returns 0 with *child filled, or -1 when the program cannot be started
+// (missing, not executable), *child then unchanged.
+int start_child(const char *name, const child_stdio *stdio, child_process *child);
+
+// Closes the child's thread handle, then its process handle (Windows); the
+// child keeps running. Nothing to release on POSIX.
+void close_child(child_process *child);
+
+// This process's id.
+long own_process_id();

@@ -1,0 +1,10 @@
+// sender: a sample for the relay. The middleware starts any program under this
+// name; this one writes one line that names itself and its process id.
+#include <cstdio>
+
+#include "child.h"
+
+int main() {
+  printf("sender (process %ld): hello through the pipe\n", own_process_id());
+  return 0;
+}

@@ -1,0 +1,17 @@
+#include <dirent.h>
+#include <stdlib.h>
+
+#include "test_sender.h"
+
+int count_other_handles() {
+  DIR *fds = opendir("/proc/self/fd");
+  if (fds == nullptr) return -1;
+  int count = 0;
+  while (dirent *entry = readdir(fds)) {
+    if (entry->d_name[0] == '.') continue;
+    int fd = atoi(entry->d_name);
+    if (fd > 2 && fd != dirfd(fds)) ++count;
+  }
+  closedir(fds);
+  return count;
+}
