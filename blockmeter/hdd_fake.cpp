@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <new>
 
 #include "fakes.h"
 #include "hdd.h"
@@ -23,7 +24,7 @@ void reset_fakes() {
   tick_script.clear();
   priority_raises = 0;
   last_error = 0;
-  for (auto &[buf, bytes] : buffers) free(const_cast<void *>(buf));
+  for (auto &[buf, bytes] : buffers) operator delete(const_cast<void *>(buf), std::align_val_t(page_size));
   buffers.clear();
   positions.clear();
   reset_random();
@@ -85,7 +86,7 @@ void *alloc_hdd_buffer(const hdd_info *info, int nblocks) {
     return nullptr;
   }
   size_t bytes = (size_t)nblocks * info->block_size;
-  void *buf = aligned_alloc(page_size, (bytes + page_size - 1) / page_size * page_size);
+  void *buf = operator new(bytes, std::align_val_t(page_size));
   buffers[buf] = bytes;
   fake_hdd.live_bytes += (int64_t)bytes;
   return buf;
@@ -102,7 +103,7 @@ int free_hdd_buffer(void *buf, const hdd_info *info, int nblocks) {
   if (found->second != bytes) misuse("free with another size than allocated");
   fake_hdd.live_bytes -= (int64_t)found->second;
   buffers.erase(found);
-  free(buf);
+  operator delete(buf, std::align_val_t(page_size));
   return 1;
 }
 

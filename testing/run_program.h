@@ -36,6 +36,8 @@ std::string bin_dir();
 // an empty string when they can.
 std::string wine_missing();
 std::vector<std::string> wine_command(const std::string &program);
+std::string win64_bin_dir();
+std::string wine_prefix();
 
 // Skips the current test with a reason, or fails it when REQUIRE_ALL_TESTS is
 // set in the environment (as CI sets it), so that nothing is skipped there unseen.

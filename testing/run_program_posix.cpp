@@ -132,3 +132,7 @@ std::string wine_missing() {
 std::vector<std::string> wine_command(const std::string &program) {
   return {"/bin/sh", WINE_RUN, WINE_PREFIX, program};
 }
+
+std::string win64_bin_dir() { return WIN64_BIN_DIR; }
+
+std::string wine_prefix() { return WINE_PREFIX; }
