@@ -21,8 +21,9 @@ struct child_process {
 // Windows, "./NAME" on POSIX; never looked up along the search path), with no
 // arguments, the given standard handles, this process's environment and
 // current directory, in a console (Windows) or session (POSIX) of its own, so
-// that it has no terminal of ours and gets no signals from it. Of the handles
-// from create_pipe it inherits only those in *stdio.
+// that it has no terminal of ours and gets no signals from it. It inherits
+// only the three handles in *stdio (on a Windows that refuses a handle list,
+// also our other inheritable handles, but never an end from create_pipe).
 // Returns 0 with *child filled, or -1 when the program cannot be started
 // (missing, not executable), *child then unchanged.
 int start_child(const char *name, const child_stdio *stdio, child_process *child);
