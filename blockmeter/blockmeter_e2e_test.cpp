@@ -229,6 +229,59 @@ TEST(blockmeter_e2e, never_opens_anything_for_writing) {
   check_never_opened_for_writing(opens, path);
 }
 
+// Between the two tick readings of a row lie only the reads: one read call per
+// sequential read, one positioning and one read per random read, nothing else.
+TEST(blockmeter_e2e, reads_cost_one_system_call_each) {
+  if (access("/usr/bin/strace", X_OK) != 0) SKIP_OR_FAIL("strace not found (Debian package: strace)");
+  std::string path = scratch_dir() + "/counted.img";
+  make_file(path, 64 * 1024);
+  std::string trace = scratch_dir() + "/calls.trace";
+  program_options options;
+  options.timeout_ms = run_timeout_ms;
+  program_run run;
+  ASSERT_TRUE(run_program({"/usr/bin/strace", "-qq", "-s", "100", "-e", "signal=none", "-o", trace, bin_dir() + "/blockmeter", path},
+                          &options, &run))
+      << run.error;
+  ASSERT_EQ(0, run.status) << run.err;
+
+  // Each row is printed with one write to standard output; the calls on the
+  // volume since the write before it are that row's reads and positionings.
+  std::ifstream file(trace);
+  std::string volume_fd;
+  int rows = 0, reads = 0, seeks = 0, between = 0, pending = 0;
+  bool random = false;
+  for (std::string line; std::getline(file, line);) {
+    if (volume_fd.empty()) {
+      if (line.find(path) != std::string::npos && line.find("O_DIRECT") != std::string::npos)
+        volume_fd = line.substr(line.rfind('=') + 2);
+      continue;
+    }
+    bool on_volume = line.find("(" + volume_fd + ",") != std::string::npos;
+    if (on_volume && (line.rfind("read(", 0) == 0 || line.rfind("lseek(", 0) == 0)) {
+      (line[0] == 'r' ? reads : seeks) += 1;
+      between += reads > 0 ? pending : 0;
+      pending = 0;
+      continue;
+    }
+    if (line.rfind("write(1, ", 0) != 0) {
+      ++pending;
+      continue;
+    }
+    int first = 0, shown_reads = 0, ms = 0;
+    double speed = 0;
+    if (line.find("Random read test") != std::string::npos) random = true;
+    if (sscanf(line.c_str() + 10, "%d %d %d %lf", &first, &shown_reads, &ms, &speed) == 4) {
+      EXPECT_EQ(shown_reads, reads) << "read calls of the row " << line;
+      EXPECT_EQ(random ? reads : 1, seeks) << "positionings of the row " << line;
+      EXPECT_EQ(0, between) << "other calls among the reads of the row " << line;
+      ++rows;
+    }
+    reads = seeks = between = pending = 0;
+  }
+  EXPECT_EQ(20 + 7, rows) << "rows seen in the trace";
+  EXPECT_FALSE(volume_fd.empty()) << "the volume was not opened for direct reading";
+}
+
 // A loop device with 4096-byte sectors holding a small ext4 file system.
 class loop_volume : public testing::Test {
  protected:
