@@ -36,6 +36,7 @@ struct terminal_run {
 struct program {
   std::vector<std::string> command;
   std::string line_end;  // Windows writes text-mode standard output with CR LF
+  std::string enter;     // the Enter key as the program's terminal input must carry it
   int timeout_ms;
   bool on_wine;
 };
@@ -90,7 +91,8 @@ void expect_whole_lines(const std::string &out, const std::string &line_end,
 
 // Runs argv on a new pseudo-terminal, as from a console, and types keys once
 // `lines` line feeds have appeared. The terminal neither echoes nor turns line
-// feeds into CR LF, so the output is what the program wrote.
+// feeds into CR LF, so the output is what the program wrote, nor turns a
+// typed CR into a line feed.
 void run_on_terminal(const std::vector<std::string> &args, size_t lines, const std::string &keys,
                      int timeout_ms, terminal_run *run) {
   std::vector<char *> argv;
@@ -108,6 +110,9 @@ void run_on_terminal(const std::vector<std::string> &args, size_t lines, const s
     if (tcgetattr(0, &mode) == 0) {
       mode.c_lflag &= ~(tcflag_t)ECHO;
       mode.c_oflag &= ~(tcflag_t)ONLCR;
+      // Wine's console reads the raw key and takes a line feed for Ctrl+J,
+      // which ends no line; it may read before it puts the terminal in raw mode.
+      mode.c_iflag &= ~(tcflag_t)ICRNL;
       tcsetattr(0, TCSANOW, &mode);
     }
     execv(argv[0], argv.data());
@@ -169,10 +174,10 @@ std::string screen_text(const std::string &raw) {
   return text;
 }
 
-program native_program() { return {{bin_dir() + "/vizuzariz"}, "\n", 10000, false}; }
+program native_program() { return {{bin_dir() + "/vizuzariz"}, "\n", "\n", 10000, false}; }
 
 // The first Wine run may have to make the prefix, which takes many seconds.
-program wine_program() { return {wine_command(WIN64_PROGRAM), "\r\n", 120000, true}; }
+program wine_program() { return {wine_command(WIN64_PROGRAM), "\r\n", "\r", 120000, true}; }
 
 // Empty when the Windows program can be run here; else why not.
 std::string windows_missing() {
@@ -186,7 +191,7 @@ std::string windows_missing() {
 // Enter typed on a terminal only after all 600 lines have appeared.
 void check_enter_after_all_output(const program &p) {
   terminal_run run;
-  run_on_terminal(p.command, 600, "\r", p.timeout_ms, &run);
+  run_on_terminal(p.command, 600, p.enter, p.timeout_ms, &run);
   ASSERT_EQ(run.error, "");
   ASSERT_FALSE(run.timed_out) << "did not end within " << p.timeout_ms << " ms; "
                               << std::count(run.out.begin(), run.out.end(), '\n')
