@@ -1,6 +1,7 @@
 #include "blockmeter.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "hdd.h"
 #include "priority.h"
@@ -39,7 +40,37 @@ int test_hdd(const char *root) {
   return 0;
 }
 
+static bool is_help_option(const char *arg) {
+  return strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0 ||
+         (hdd_help_option != nullptr && strcmp(arg, hdd_help_option) == 0);
+}
+
+static void print_usage() {
+  printf("Usage: blockmeter [ROOT...]\n"
+         "       blockmeter --help | --version\n"
+         "\n"
+         "Measures how fast each volume named can be read raw, past the system's cache:\n"
+         "reads of 1 to 200 blocks from the start of the volume, then single blocks at\n"
+         "random over ranges halved pass by pass. Speeds are in MiB per second.\n"
+         "\n"
+         "%s"
+         "\n"
+         "Standard output: the banner, each volume's geometry and result tables.\n"
+         "Standard error: why a volume could not be measured, and reads that failed.\n"
+         "Exit status: 0 when every volume was measured in full, else -1 (shown as\n"
+         "255 where exit statuses run from 0 to 255).\n",
+         hdd_root_usage);
+}
+
 int run_blockmeter(int argc, char **argv) {
+  if (argc == 2 && is_help_option(argv[1])) {
+    print_usage();
+    return 0;
+  }
+  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+    puts("blockmeter " BLOCKMETER_VERSION);
+    return 0;
+  }
   // Unbuffered, so every row reaches the console the moment it is measured.
   setbuf(stdout, nullptr);
   puts("blockmeter " BLOCKMETER_VERSION " - raw read speed of a volume, past the system's cache."

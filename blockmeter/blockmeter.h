@@ -7,7 +7,9 @@
 // reason then goes to standard error).
 int test_hdd(const char *root);
 
-// The whole program: banner, priority, then every drive named on the command
+// The whole program. A lone --help, -h (or the system's own help option)
+// prints the usage, a lone --version the name and version; both return 0.
+// Otherwise every argument is a root: banner, priority, then every drive named on the command
 // line in order (or the system drive when none is). Returns the exit status:
 // 0 when every drive was tested in full, else -1.
 int run_blockmeter(int argc, char **argv);

@@ -219,6 +219,19 @@ TEST(blockmeter_e2e, fails_clearly_on_roots_it_cannot_read) {
   if (!have_tmpfs) SKIP_OR_FAIL("cannot mount a tmpfs here: the tmpfs case was not checked");
 }
 
+TEST(blockmeter_e2e, help_version_and_option_like_roots) {
+  program_run run = run_blockmeter({"--help"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(0u, run.out.find("Usage: blockmeter [ROOT...]\n")) << run.out;
+  EXPECT_NE(std::string::npos, run.out.find("A root is a path")) << run.out;
+  run = run_blockmeter({"--version"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("blockmeter 1.0.0\n", run.out);
+  run = run_blockmeter({"--nonsense"});
+  EXPECT_EQ(255, run.status);
+  EXPECT_EQ("blockmeter: cannot read the geometry of --nonsense: No such file or directory\n", run.err);
+}
+
 TEST(blockmeter_e2e, never_opens_anything_for_writing) {
   if (access("/usr/bin/strace", X_OK) != 0) SKIP_OR_FAIL("strace not found (Debian package: strace)");
   std::string path = scratch_dir() + "/traced.img";

@@ -107,4 +107,29 @@ TEST_F(driver, failed_reads_are_reported_but_the_drive_counts_as_tested) {
   EXPECT_NE(std::string::npos, r.out.find("              1             16              1       0.000000\n"));
 }
 
+TEST_F(driver, help_and_version_measure_nothing) {
+  for (const char *option : {"--help", "-h", "/?"}) {
+    run_result r = run_with({option});
+    EXPECT_EQ(0, r.status) << option;
+    EXPECT_EQ(0u, r.out.find("Usage: blockmeter [ROOT...]\n")) << option;
+    EXPECT_NE(std::string::npos, r.out.find("A root is a fake drive.\n")) << option;
+  }
+  run_result r = run_with({"--version"});
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ("blockmeter " BLOCKMETER_VERSION "\n", r.out);
+  EXPECT_TRUE(fake_hdd.events.empty());
+  EXPECT_EQ(0, priority_raises);
+}
+
+TEST_F(driver, anything_else_is_a_root) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--nonsense"}, {"B", "--help"}}) {
+    reset_fakes();
+    SetUp();
+    run_result r = run_with(args);
+    EXPECT_EQ(-1, r.status);
+    EXPECT_EQ("info " + args.back(), fake_hdd.events.back());
+    EXPECT_EQ("blockmeter: cannot read the geometry of " + args.back() + ": fake error 5\n", r.err);
+  }
+}
+
 }  // namespace

@@ -53,3 +53,11 @@ void describe_hdd_error(int code, char *text, size_t size);
 
 // The root read when none is named: the system's own drive.
 extern const char *const default_hdd_root;
+
+// How roots are named on this system, and the rights reading one needs: a
+// paragraph of the usage text.
+extern const char *const hdd_root_usage;
+
+// This system's own spelling of the help option besides --help and -h
+// ("/?" on Windows), or null.
+extern const char *const hdd_help_option;

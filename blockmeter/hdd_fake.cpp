@@ -10,6 +10,8 @@
 fake_hdd_state fake_hdd;
 
 const char *const default_hdd_root = "SYSTEM";
+const char *const hdd_root_usage = "A root is a fake drive.\n";
+const char *const hdd_help_option = "/?";
 
 constexpr int handle_base = 100;
 constexpr size_t page_size = 4096;

@@ -19,6 +19,15 @@
 
 const char *const default_hdd_root = "/";
 
+const char *const hdd_root_usage =
+    "A root is a path: a block device node (/dev/sdb) reads that device; a\n"
+    "directory (a mount point, or any directory) reads the block device that holds\n"
+    "its file system; a regular file reads that file. With no root, / is read.\n"
+    "Reading a device needs the rights to open it (root, or its group, usually\n"
+    "disk); the geometry is shown even without them.\n";
+
+const char *const hdd_help_option = nullptr;
+
 static int last_error = 0;
 
 static int fail(int code) {

@@ -6,6 +6,12 @@
 
 const char *const default_hdd_root = "C:\\";
 
+const char *const hdd_root_usage =
+    "A root is a drive root such as D:\\; the volume \\\\.\\D: behind it is read.\n"
+    "With no root, C:\\ is read. Opening a volume raw needs administrator rights.\n";
+
+const char *const hdd_help_option = "/?";
+
 static DWORD last_error = 0;
 
 int get_hdd_info(const char *root, hdd_info *info) {
