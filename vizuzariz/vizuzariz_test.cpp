@@ -119,7 +119,7 @@ void run_on_terminal(const std::vector<std::string> &args, size_t lines, const s
     _exit(127);
   }
   long long deadline = now_ms() + timeout_ms;
-  bool typed = false, exited = false;
+  bool typed = false, exited = false, master_open = true;
   int wstatus = 0;
   while (!exited) {
     long long left = deadline - now_ms();
@@ -130,23 +130,29 @@ void run_on_terminal(const std::vector<std::string> &args, size_t lines, const s
       break;
     }
     // Wakes now and then to see whether the program ended while some other
-    // process still holds the terminal open.
-    pollfd fd = {master, POLLIN, 0};
-    int ready = poll(&fd, 1, (int)std::min(left, 100LL));
-    if (ready > 0) {
+    // process still holds the terminal open, or is still running after
+    // closing it.
+    pollfd fd = {master_open ? master : -1, POLLIN, 0};
+    if (poll(&fd, 1, (int)std::min(left, 50LL)) > 0) {
       char chunk[65536];
       ssize_t n = read(master, chunk, sizeof chunk);
       if (n > 0) run->out.append(chunk, (size_t)n);
       // EIO: every slave end is closed.
-      if (n <= 0 && errno != EINTR && errno != EAGAIN) exited = waitpid(pid, &wstatus, 0) == pid;
-    } else if (waitpid(pid, &wstatus, WNOHANG) == pid) {
-      exited = true;
+      if (n <= 0 && errno != EINTR && errno != EAGAIN) master_open = false;
     }
+    exited = waitpid(pid, &wstatus, WNOHANG) == pid;
     if (!typed && (size_t)std::count(run->out.begin(), run->out.end(), '\n') >= lines) {
       if (write(master, keys.data(), keys.size()) != (ssize_t)keys.size())
         run->error = std::string("typing on the terminal: ") + strerror(errno);
       typed = true;
     }
+  }
+  // What the program wrote just before it ended may still be unread.
+  for (pollfd fd = {master, POLLIN, 0}; master_open && poll(&fd, 1, 0) > 0;) {
+    char chunk[65536];
+    ssize_t n = read(master, chunk, sizeof chunk);
+    if (n <= 0) break;
+    run->out.append(chunk, (size_t)n);
   }
   close(master);
   if (!run->timed_out && WIFEXITED(wstatus)) run->status = WEXITSTATUS(wstatus);
