@@ -74,7 +74,7 @@ int run_blockmeter(int argc, char **argv) {
   // Unbuffered, so every row reaches the console the moment it is measured.
   setbuf(stdout, nullptr);
   puts("blockmeter " BLOCKMETER_VERSION " - raw read speed of a volume, past the system's cache."
-       " Free software, no warranty.");
+       " (c) 2026 the blockmeter authors.");
   puts("Questions and bug reports: the blockmeter maintainers, through the project's issue tracker.");
   raise_priority();
   if (argc <= 1) return test_hdd(default_hdd_root);
