@@ -1,0 +1,107 @@
+# Installing and packaging: the four programs and the sample sender, their
+# manual pages and the README. A Debian package on Linux; a zip on Windows,
+# named win32 or win64 after the build, with the pages as plain text.
+include(GNUInstallDirs)
+
+set(installed_programs blockmeter middleware getter sender vizuzariz)
+set(manual_page_names ${installed_programs})
+set(manual_page_sources)
+foreach(name ${manual_page_names})
+  list(APPEND manual_page_sources ${PROJECT_SOURCE_DIR}/man/${name}.1)
+endforeach()
+
+install(TARGETS ${installed_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+set(CPACK_PACKAGE_NAME blockmeter-tools)
+set(CPACK_PACKAGE_VENDOR "The blockmeter maintainers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "raw volume read benchmark, pipe relay and two-thread console demo")
+set(CPACK_PACKAGE_DESCRIPTION
+    "blockmeter measures how fast a volume can be read raw, past the system's\n"
+    "cache: a sequential sweep of read sizes and random single-block reads.\n"
+    "middleware and getter, with a sample sender, relay one chunk of bytes from\n"
+    "one process to another through two anonymous pipes. vizuzariz shows two\n"
+    "threads printing numbered lines to one console at once.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+# The binaries are built with debugging information; the packages need none.
+set(CPACK_STRIP_FILES ON)
+
+# The pages are built into the build tree by the manual_pages target (part of
+# the default build), in the form the package wants.
+set(manual_page_dir ${PROJECT_BINARY_DIR}/man)
+set(built_manual_pages)
+
+if(WIN32)
+  # Windows has no man: the pages go in the zip as plain text, rendered here on
+  # the build host. Without groff the roff sources are shipped instead.
+  find_program(GROFF_PROGRAM groff)
+  find_program(COL_PROGRAM col)
+  if(GROFF_PROGRAM AND COL_PROGRAM)
+    foreach(name ${manual_page_names})
+      set(text ${manual_page_dir}/${name}.txt)
+      add_custom_command(
+        OUTPUT ${text}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${manual_page_dir}
+        # ASCII with no bold or underline: readable in any Windows text viewer.
+        COMMAND sh -c "'${GROFF_PROGRAM}' -man -Tascii -rcR=1 -P-cbou -ww \"$0\" | '${COL_PROGRAM}' -bx > \"$1\""
+                ${PROJECT_SOURCE_DIR}/man/${name}.1 ${text}
+        DEPENDS ${PROJECT_SOURCE_DIR}/man/${name}.1
+        COMMENT "Rendering the manual page ${name}(1) as text"
+        VERBATIM)
+      list(APPEND built_manual_pages ${text})
+    endforeach()
+  else()
+    message(WARNING "groff or col not found: the Windows package carries the manual pages as roff sources")
+    set(built_manual_pages ${manual_page_sources})
+  endif()
+  install(FILES ${built_manual_pages} DESTINATION doc)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+
+  set(CPACK_GENERATOR ZIP)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME win64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+  endif()
+else()
+  # Debian ships manual pages compressed.
+  find_program(GZIP_PROGRAM gzip)
+  if(GZIP_PROGRAM)
+    foreach(name ${manual_page_names})
+      set(compressed ${manual_page_dir}/${name}.1.gz)
+      add_custom_command(
+        OUTPUT ${compressed}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${manual_page_dir}
+        # -n keeps the time stamp out, so the same page gives the same bytes.
+        COMMAND sh -c "'${GZIP_PROGRAM}' -9 -n -c \"$0\" > \"$1\""
+                ${PROJECT_SOURCE_DIR}/man/${name}.1 ${compressed}
+        DEPENDS ${PROJECT_SOURCE_DIR}/man/${name}.1
+        COMMENT "Compressing the manual page ${name}(1)"
+        VERBATIM)
+      list(APPEND built_manual_pages ${compressed})
+    endforeach()
+  else()
+    set(built_manual_pages ${manual_page_sources})
+  endif()
+  install(FILES ${built_manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(BLOCKMETER_PACKAGE_MAINTAINER "The blockmeter maintainers <blockmeter-maintainers@example.org>"
+      CACHE STRING "Maintainer field of the Debian package")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${BLOCKMETER_PACKAGE_MAINTAINER})
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  find_program(DPKG_SHLIBDEPS_PROGRAM dpkg-shlibdeps)
+  if(DPKG_SHLIBDEPS_PROGRAM)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  else()
+    # What the programs link dynamically, unversioned, when dpkg-dev is absent.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+  endif()
+endif()
+
+add_custom_target(manual_pages ALL DEPENDS ${built_manual_pages})
+
+include(CPack)
