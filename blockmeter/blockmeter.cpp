@@ -46,20 +46,21 @@ static bool is_help_option(const char *arg) {
 }
 
 static void print_usage() {
-  printf("Usage: blockmeter [ROOT...]\n"
-         "       blockmeter --help | --version\n"
-         "\n"
-         "Measures how fast each volume named can be read raw, past the system's cache:\n"
-         "reads of 1 to 200 blocks from the start of the volume, then single blocks at\n"
-         "random over ranges halved pass by pass. Speeds are in MiB per second.\n"
-         "\n"
-         "%s"
-         "\n"
-         "Standard output: the banner, each volume's geometry and result tables.\n"
-         "Standard error: why a volume could not be measured, and reads that failed.\n"
-         "Exit status: 0 when every volume was measured in full, else -1 (shown as\n"
-         "255 where exit statuses run from 0 to 255).\n",
-         hdd_root_usage);
+  printf(
+      "Usage: blockmeter [ROOT...]\n"
+      "       blockmeter --help | --version\n"
+      "\n"
+      "Measures how fast each volume named can be read raw, past the system's cache:\n"
+      "reads of 1 to 200 blocks from the start of the volume, then single blocks at\n"
+      "random over ranges halved pass by pass. Speeds are in MiB per second.\n"
+      "\n"
+      "%s"
+      "\n"
+      "Standard output: the banner, each volume's geometry and result tables.\n"
+      "Standard error: why a volume could not be measured, and reads that failed.\n"
+      "Exit status: 0 when every volume was measured in full, else -1 (shown as\n"
+      "255 where exit statuses run from 0 to 255).\n",
+      hdd_root_usage);
 }
 
 int run_blockmeter(int argc, char **argv) {
@@ -73,7 +74,8 @@ int run_blockmeter(int argc, char **argv) {
   }
   // Unbuffered, so every row reaches the console the moment it is measured.
   setbuf(stdout, nullptr);
-  puts("blockmeter " BLOCKMETER_VERSION " - raw read speed of a volume, past the system's cache."
+  puts("blockmeter " BLOCKMETER_VERSION
+       " - raw read speed of a volume, past the system's cache."
        " (c) 2026 the blockmeter authors.");
   puts("Questions and bug reports: the blockmeter maintainers, through the project's issue tracker.");
   raise_priority();

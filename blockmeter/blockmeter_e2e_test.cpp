@@ -2,16 +2,15 @@
 // ext4 file system (by its mount point and by its node), roots that cannot be
 // read, and the Windows build under Wine on a drive letter mapped to the loop
 // device. Volumes are kept small so that a whole run takes seconds.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -81,7 +80,8 @@ void check_drive_output(const std::vector<std::string> &lines, size_t at, const 
   EXPECT_EQ("Multisector read test", lines[at + 1]);
   EXPECT_EQ(std::string(27, '-'), lines[at + 2]);
   EXPECT_EQ("       N Blocks         N Reps        Time,ms     Speed,MB/s", lines[at + 3]);
-  const int sizes[] = {1, 11, 21, 32, 42, 53, 63, 74, 84, 95, 105, 116, 126, 137, 147, 158, 168, 179, 189, 200};
+  const int sizes[] = {1,   11,  21,  32,  42,  53,  63,  74,  84,  95,
+                       105, 116, 126, 137, 147, 158, 168, 179, 189, 200};
   long long reps = 1000;
   size_t line = at + 4;
   for (int step = 0; step < 20; ++step, ++line) {
@@ -112,7 +112,8 @@ void check_drive_output(const std::vector<std::string> &lines, size_t at, const 
     long long shown_range = 0;
     int reads = 0, ms = 0;
     double speed = 0;
-    ASSERT_EQ(4, sscanf(lines[line].c_str(), "%lld %d %d %lf", &shown_range, &reads, &ms, &speed)) << lines[line];
+    ASSERT_EQ(4, sscanf(lines[line].c_str(), "%lld %d %d %lf", &shown_range, &reads, &ms, &speed))
+        << lines[line];
     EXPECT_EQ(range, shown_range);
     EXPECT_EQ(reads_per_pass, reads);
     EXPECT_GE(ms, 1);
@@ -167,7 +168,15 @@ void check_read_reports(const std::string &err) {
 // The opens of a traced run of blockmeter; fails the test if none was seen.
 std::vector<std::string> traced_opens(const std::vector<std::string> &args, program_run *run) {
   std::string trace = scratch_dir() + "/opens.trace";
-  std::vector<std::string> argv = {"/usr/bin/env", leak_check_off, "/usr/bin/strace", "-f", "-qq", "-e", "trace=open,openat,openat2", "-o", trace,
+  std::vector<std::string> argv = {"/usr/bin/env",
+                                   leak_check_off,
+                                   "/usr/bin/strace",
+                                   "-f",
+                                   "-qq",
+                                   "-e",
+                                   "trace=open,openat,openat2",
+                                   "-o",
+                                   trace,
                                    bin_dir() + "/blockmeter"};
   argv.insert(argv.end(), args.begin(), args.end());
   program_options options;
@@ -208,13 +217,16 @@ TEST(blockmeter_e2e, reads_a_regular_file) {
 TEST(blockmeter_e2e, fails_clearly_on_roots_it_cannot_read) {
   std::string tmpfs = scratch_dir() + "/tmpfs";
   bool have_tmpfs = false;
-  shell("mkdir -p " + tmpfs + " && (mountpoint -q " + tmpfs + " || mount -t tmpfs -o size=1m none " + tmpfs + ")",
+  shell("mkdir -p " + tmpfs + " && (mountpoint -q " + tmpfs + " || mount -t tmpfs -o size=1m none " + tmpfs +
+            ")",
         &have_tmpfs);
   program_run run = run_blockmeter({"/nonexistent/root", tmpfs, "/dev/null"});
   EXPECT_EQ(255, run.status);
   EXPECT_EQ(2u, split_lines(run.out).size()) << "only the banner:\n" << run.out;
-  std::string expected = "blockmeter: cannot read the geometry of /nonexistent/root: No such file or directory\n";
-  if (have_tmpfs) expected += "blockmeter: cannot read the geometry of " + tmpfs + ": Block device required\n";
+  std::string expected =
+      "blockmeter: cannot read the geometry of /nonexistent/root: No such file or directory\n";
+  if (have_tmpfs)
+    expected += "blockmeter: cannot read the geometry of " + tmpfs + ": Block device required\n";
   expected += "blockmeter: cannot read the geometry of /dev/null: Block device required\n";
   EXPECT_EQ(expected, run.err);
   bool unmounted = false;
@@ -255,7 +267,8 @@ TEST(blockmeter_e2e, reads_cost_one_system_call_each) {
   program_options options;
   options.timeout_ms = run_timeout_ms;
   program_run run;
-  ASSERT_TRUE(run_program({"/usr/bin/env", leak_check_off, "/usr/bin/strace", "-qq", "-s", "100", "-e", "signal=none", "-o", trace, bin_dir() + "/blockmeter", path},
+  ASSERT_TRUE(run_program({"/usr/bin/env", leak_check_off, "/usr/bin/strace", "-qq", "-s", "100", "-e",
+                           "signal=none", "-o", trace, bin_dir() + "/blockmeter", path},
                           &options, &run))
       << run.error;
   ASSERT_EQ(0, run.status) << run.err;
@@ -311,8 +324,8 @@ class loop_volume : public testing::Test {
     device = shell("losetup --find --show --sector-size 4096 --direct-io=on " + image, &ok);
     device.erase(device.find_last_not_of("\n") + 1);
     if (!ok || device.empty()) SKIP_OR_FAIL("losetup refused here: no loop device to test on");
-    shell("mkfs.ext4 -q -F -b 4096 " + device + " 2>&1 && mkdir -p " + mount_point + " && mount " + device + " " +
-              mount_point,
+    shell("mkfs.ext4 -q -F -b 4096 " + device + " 2>&1 && mkdir -p " + mount_point + " && mount " + device +
+              " " + mount_point,
           &ok);
     mounted = ok;
     if (!ok) SKIP_OR_FAIL("mkfs.ext4 or mount refused here: no file system to test on");
@@ -378,7 +391,8 @@ TEST_F(loop_volume, windows_build_reads_a_mapped_drive_letter) {
   // the raw device behind it.
   std::string dosdevices = wine_prefix() + "/dosdevices";
   bool ok = false;
-  shell("ln -sfn " + mount_point + " " + dosdevices + "/q: && ln -sfn " + device + " " + dosdevices + "/q::", &ok);
+  shell("ln -sfn " + mount_point + " " + dosdevices + "/q: && ln -sfn " + device + " " + dosdevices + "/q::",
+        &ok);
   ASSERT_TRUE(ok);
   argv = wine_command(exe);
   argv.push_back("Q:\\");

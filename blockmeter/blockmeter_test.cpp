@@ -56,9 +56,10 @@ TEST_F(driver, tests_the_system_drive_when_none_is_named) {
       "       N Blocks         N Reps        Time,ms     Speed,MB/s\n"
       "              1             64              1      31.250000\n";
   EXPECT_EQ(expected_start, drive.substr(0, expected_start.size()));
-  size_t random = drive.find("\nRandom read test\n---------------------------\n"
-                             "   Random range         N reps        Time,ms     Speed,MB/s\n"
-                             "             64            100              1      48.828125\n");
+  size_t random = drive.find(
+      "\nRandom read test\n---------------------------\n"
+      "   Random range         N reps        Time,ms     Speed,MB/s\n"
+      "             64            100              1      48.828125\n");
   ASSERT_NE(std::string::npos, random) << drive;
   EXPECT_EQ(3u + 1 + 20, count_lines(drive.substr(0, random + 1)));
   EXPECT_EQ(3u + 6, count_lines(drive.substr(random + 1))) << "ranges 64 down to 2";
@@ -81,14 +82,16 @@ TEST_F(driver, tests_every_drive_in_order_and_fails_if_any_did) {
                                       "open LOCKED", "info A", "open A", "close A"}),
             fake_hdd.events);
   size_t b = r.out.find("drive B information: block_size=512, n_blocks=16\n");
-  size_t locked = r.out.find("drive LOCKED information: block_size=512, n_blocks=100\ncan't open drive\n"
-                             "drive A information");
+  size_t locked = r.out.find(
+      "drive LOCKED information: block_size=512, n_blocks=100\ncan't open drive\n"
+      "drive A information");
   size_t a = r.out.find("drive A information: block_size=4096, n_blocks=8589934592\n");
   EXPECT_TRUE(b < locked && locked < a && a != std::string::npos) << r.out;
   EXPECT_EQ(std::string::npos, r.out.find("MISSING"));
-  EXPECT_EQ("blockmeter: cannot read the geometry of MISSING: fake error 5\n"
-            "blockmeter: cannot open LOCKED: fake error 5\n",
-            r.err);
+  EXPECT_EQ(
+      "blockmeter: cannot read the geometry of MISSING: fake error 5\n"
+      "blockmeter: cannot open LOCKED: fake error 5\n",
+      r.err);
   EXPECT_EQ(1, priority_raises);
 }
 
@@ -103,7 +106,7 @@ TEST_F(driver, failed_reads_are_reported_but_the_drive_counts_as_tested) {
   run_result r = run_with({"B"});
   EXPECT_EQ(0, r.status);
   EXPECT_EQ(2u + 4, count_lines(r.err)) << "one line per row that made reads: 2 sequential, 4 random:\n"
-                                          << r.err;
+                                        << r.err;
   EXPECT_NE(std::string::npos, r.out.find("              1             16              1       0.000000\n"));
 }
 

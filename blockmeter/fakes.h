@@ -27,13 +27,13 @@ struct fake_hdd_state {
   std::vector<fake_drive> drives;
 
   // Knobs.
-  uint32_t ms_per_read = 0;    // fake clock advance per read
-  uint32_t ms_per_block = 0;   // and per block read
-  int fail_read_at = 0;        // the N-th read (1-based) fails; 0: none
-  int fail_reads_from = 0;     // every read from the N-th on fails; 0: none
-  int short_read_at = 0;       // the N-th read comes back one block short
-  int fail_alloc_at = 0;       // the N-th buffer allocation fails
-  int error_code = 5;          // the code a failure leaves for hdd_last_error
+  uint32_t ms_per_read = 0;   // fake clock advance per read
+  uint32_t ms_per_block = 0;  // and per block read
+  int fail_read_at = 0;       // the N-th read (1-based) fails; 0: none
+  int fail_reads_from = 0;    // every read from the N-th on fails; 0: none
+  int short_read_at = 0;      // the N-th read comes back one block short
+  int fail_alloc_at = 0;      // the N-th buffer allocation fails
+  int error_code = 5;         // the code a failure leaves for hdd_last_error
 
   // Log.
   std::vector<fake_read> reads;

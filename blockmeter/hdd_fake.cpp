@@ -1,10 +1,11 @@
+#include "hdd.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <new>
 
 #include "fakes.h"
-#include "hdd.h"
 #include "random_block.h"
 
 fake_hdd_state fake_hdd;
@@ -160,7 +161,4 @@ int read_hdd(intptr_t handle, const hdd_info *info, int64_t block, int nblocks, 
 
 int hdd_last_error() { return last_error; }
 
-void describe_hdd_error(int code, char *text, size_t size) {
-  snprintf(text, size, "fake error %d", code);
-}
-
+void describe_hdd_error(int code, char *text, size_t size) { snprintf(text, size, "fake error %d", code); }

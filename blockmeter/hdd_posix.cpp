@@ -51,8 +51,8 @@ static bool sysfs_block_size(dev_t device, uint32_t *block_size) {
   for (const char *queue : queues) {
     char path[96];
     int64_t size = 0;
-    snprintf(path, sizeof path, "/sys/dev/block/%u:%u/%s/logical_block_size", major(device),
-             minor(device), queue);
+    snprintf(path, sizeof path, "/sys/dev/block/%u:%u/%s/logical_block_size", major(device), minor(device),
+             queue);
     if (read_sysfs_number(path, &size) && size > 0) {
       *block_size = (uint32_t)size;
       return true;
@@ -212,6 +212,4 @@ int read_hdd(intptr_t handle, const hdd_info *info, int64_t block, int nblocks, 
 
 int hdd_last_error() { return last_error; }
 
-void describe_hdd_error(int code, char *text, size_t size) {
-  snprintf(text, size, "%s", strerror(code));
-}
+void describe_hdd_error(int code, char *text, size_t size) { snprintf(text, size, "%s", strerror(code)); }

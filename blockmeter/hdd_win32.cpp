@@ -16,8 +16,7 @@ static DWORD last_error = 0;
 
 int get_hdd_info(const char *root, hdd_info *info) {
   DWORD sectors_per_cluster, bytes_per_sector, free_clusters, total_clusters;
-  if (!GetDiskFreeSpaceA(root, &sectors_per_cluster, &bytes_per_sector, &free_clusters,
-                         &total_clusters)) {
+  if (!GetDiskFreeSpaceA(root, &sectors_per_cluster, &bytes_per_sector, &free_clusters, &total_clusters)) {
     last_error = GetLastError();
     return -1;
   }
@@ -29,8 +28,8 @@ int get_hdd_info(const char *root, hdd_info *info) {
 intptr_t open_hdd(const char *root) {
   char path[8];
   wsprintfA(path, "\\\\.\\%c:", root[0]);
-  HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) last_error = GetLastError();
   return (intptr_t)handle;
 }

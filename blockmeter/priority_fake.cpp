@@ -1,5 +1,6 @@
-#include "fakes.h"
 #include "priority.h"
+
+#include "fakes.h"
 
 int priority_raises = 0;
 

@@ -37,8 +37,8 @@ static void report_bad_reads(const read_tally *tally, int reads, int nblocks) {
     describe_hdd_error(tally->first_error, reason, sizeof reason);
   else
     snprintf(reason, sizeof reason, "%d of %d blocks read", tally->first_result, nblocks);
-  fprintf(stderr, "blockmeter: %d of %d reads failed or came back short; first: %s\n",
-          tally->bad_reads, reads, reason);
+  fprintf(stderr, "blockmeter: %d of %d reads failed or came back short; first: %s\n", tally->bad_reads,
+          reads, reason);
 }
 
 // The tick wraps at 2^32: the unsigned difference is right across the wrap.
@@ -48,9 +48,7 @@ static int elapsed_ms(uint32_t first, uint32_t second) {
   return ms == 0 ? 1 : ms;
 }
 
-static double mib_per_s(int64_t bytes, int ms) {
-  return (double)bytes / (ms / 1000.0) / 1024 / 1024;
-}
+static double mib_per_s(int64_t bytes, int ms) { return (double)bytes / (ms / 1000.0) / 1024 / 1024; }
 
 static void print_header(const char *first_column, const char *second_column) {
   printf("%15s%15s%15s%15s\n", first_column, second_column, "Time,ms", "Speed,MB/s");
@@ -67,13 +65,11 @@ int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_bloc
     uint32_t first = read_tick();
     int64_t reads = reps;
     if ((int64_t)reps * nblocks > info->n_blocks) reads = info->n_blocks / nblocks;
-    for (int64_t i = 0; i < reads; ++i)
-      tally_read(&tally, read_hdd_cur(handle, info, nblocks, buf), nblocks);
+    for (int64_t i = 0; i < reads; ++i) tally_read(&tally, read_hdd_cur(handle, info, nblocks, buf), nblocks);
     uint32_t second = read_tick();
 
     int ms = elapsed_ms(first, second);
-    printf("%15i%15i%15i%15f\n", nblocks, (int)reads, ms,
-           mib_per_s(tally.blocks * info->block_size, ms));
+    printf("%15i%15i%15i%15f\n", nblocks, (int)reads, ms, mib_per_s(tally.blocks * info->block_size, ms));
     report_bad_reads(&tally, (int)reads, nblocks);
     if (ms > reps_halve_above_ms)
       reps >>= 1;
@@ -94,8 +90,7 @@ int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int6
     int64_t block;
     // Never the same block twice in a row, so no read is served by the
     // device's own cache of the one before. A range below 1 has one block.
-    do
-      block = (int64_t)draw_random() * range / random_max;
+    do block = (int64_t)draw_random() * range / random_max;
     while (block == previous && range > 0);
     tally_read(&tally, read_hdd(handle, info, block, 1, buf), 1);
     previous = block;
@@ -104,8 +99,7 @@ int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int6
 
   int ms = elapsed_ms(first, second);
   free_hdd_buffer(buf, info, 1);
-  printf("%15lli%15i%15i%15f\n", (long long)range, reads, ms,
-         mib_per_s(tally.blocks * info->block_size, ms));
+  printf("%15lli%15i%15i%15f\n", (long long)range, reads, ms, mib_per_s(tally.blocks * info->block_size, ms));
   report_bad_reads(&tally, reads, 1);
   return ms;
 }

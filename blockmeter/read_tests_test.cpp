@@ -73,7 +73,8 @@ TEST_F(read_tests, multisect_sweeps_sizes_from_block_0_in_order) {
   fake_hdd.ms_per_read = 1;  // 600 reads take 600 ms: reps stays
   table t = run([&](intptr_t h) { return test_multisect(h, &info, 600, 200, 20); });
   EXPECT_EQ(multisect_header, t.header);
-  const int sizes[] = {1, 11, 21, 32, 42, 53, 63, 74, 84, 95, 105, 116, 126, 137, 147, 158, 168, 179, 189, 200};
+  const int sizes[] = {1,   11,  21,  32,  42,  53,  63,  74,  84,  95,
+                       105, 116, 126, 137, 147, 158, 168, 179, 189, 200};
   ASSERT_EQ(20u, t.rows.size());
   size_t next = 0;
   for (int step = 0; step < 20; ++step) {

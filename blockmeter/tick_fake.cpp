@@ -1,5 +1,6 @@
-#include "fakes.h"
 #include "tick.h"
+
+#include "fakes.h"
 
 uint32_t fake_clock_ms = 0;
 std::vector<uint32_t> tick_script;

@@ -33,8 +33,7 @@ int start_child(const char *name, const child_stdio *stdio, child_process *child
   posix_spawnattr_setsigmask(&attributes, &unblocked);
   // A session of its own is the counterpart of a console of its own: no
   // controlling terminal, no signals from ours.
-  posix_spawnattr_setflags(&attributes,
-                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
   char *argv[] = {path.data(), nullptr};
   pid_t pid = 0;

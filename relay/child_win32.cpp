@@ -44,9 +44,8 @@ int start_child(const char *name, const child_stdio *stdio, child_process *child
   std::vector<char> list(list_size);
   extended.lpAttributeList = (LPPROC_THREAD_ATTRIBUTE_LIST)list.data();
   bool narrowed = InitializeProcThreadAttributeList(extended.lpAttributeList, 1, 0, &list_size) &&
-                  UpdateProcThreadAttribute(extended.lpAttributeList, 0,
-                                            PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                            inherited_count * sizeof(HANDLE), nullptr, nullptr);
+                  UpdateProcThreadAttribute(extended.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                            inherited, inherited_count * sizeof(HANDLE), nullptr, nullptr);
   PROCESS_INFORMATION process = {};
   BOOL started = FALSE;
   if (narrowed) {
@@ -58,8 +57,8 @@ int start_child(const char *name, const child_stdio *stdio, child_process *child
   // Systems that refuse the list (older ones reject console handles in it)
   // still start the child, with our other inheritable handles.
   if (!started)
-    started = CreateProcessA(file.c_str(), nullptr, nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE,
-                             nullptr, nullptr, &startup, &process);
+    started = CreateProcessA(file.c_str(), nullptr, nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr,
+                             nullptr, &startup, &process);
   for (int i = 0; i < 3; ++i)
     if (known[i]) SetHandleInformation(handles[i], HANDLE_FLAG_INHERIT, flags[i] & HANDLE_FLAG_INHERIT);
   if (!started) return -1;

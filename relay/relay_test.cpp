@@ -2,8 +2,8 @@
 // run in a scratch folder, natively and, from the 64-bit Windows build, under
 // Wine. Each run is bounded: run_program waits for the middleware and for every
 // child that still holds its output.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -45,15 +45,14 @@ static std::vector<std::string> command(const relay_build *build, const fs::path
 static fs::path make_scratch(const relay_build *build, const std::string &mode, bool with_sender,
                              bool with_getter) {
   static int serial = 0;
-  fs::path dir = fs::temp_directory_path() /
-                 ("relay_test_" + std::to_string(getpid()) + "_" + std::to_string(++serial));
+  fs::path dir =
+      fs::temp_directory_path() / ("relay_test_" + std::to_string(getpid()) + "_" + std::to_string(++serial));
   fs::remove_all(dir);
   fs::create_directories(dir);
   fs::path bin = build->bin;
   fs::copy_file(bin / ("middleware" + build->suffix), dir / ("middleware" + build->suffix));
   if (with_getter) fs::copy_file(bin / ("getter" + build->suffix), dir / ("getter" + build->suffix));
-  if (with_sender)
-    fs::copy_file(bin / ("test_sender" + build->suffix), dir / ("sender" + build->suffix));
+  if (with_sender) fs::copy_file(bin / ("test_sender" + build->suffix), dir / ("sender" + build->suffix));
   std::ofstream(dir / "sender_mode") << mode << "\n";
   return dir;
 }
@@ -73,20 +72,19 @@ static program_run run_in(const relay_build *build, const fs::path &dir, const s
   return run;
 }
 
-static program_run run_relay(const relay_build *build, const std::string &mode,
-                             bool with_sender = true, bool with_getter = true) {
+static program_run run_relay(const relay_build *build, const std::string &mode, bool with_sender = true,
+                             bool with_getter = true) {
   return run_in(build, make_scratch(build, mode, with_sender, with_getter), "middleware", nullptr);
 }
 
 // The getter's first line may come before or after the middleware's part (it
 // does not wait for it); its report comes only after it.
-static void expect_relayed(const relay_build *build, const program_run &run,
-                           const std::string &bytes) {
+static void expect_relayed(const relay_build *build, const program_run &run, const std::string &bytes) {
   EXPECT_EQ(run.status, 0) << "middleware did not report a complete relay";
   std::string middleware = console(build, "Middleware proces je vratio:\n" + bytes);
   std::string getting = console(build, "Getter:getting....\n");
-  std::string report = console(
-      build, "number of chars read in: " + std::to_string(bytes.size()) + " \ndone\n" + bytes);
+  std::string report =
+      console(build, "number of chars read in: " + std::to_string(bytes.size()) + " \ndone\n" + bytes);
   if (run.out != getting + middleware + report) {
     EXPECT_EQ(run.out, middleware + getting + report);
   }
@@ -172,8 +170,7 @@ TEST(relay_native, pipe_failures) {
     options.cwd = dir.c_str();
     options.timeout_ms = native_build.timeout_ms;
     program_run run;
-    ASSERT_TRUE(run_program({"/bin/sh", "-c", "ulimit -n " + std::to_string(limit) +
-                                                  " && exec ./middleware"},
+    ASSERT_TRUE(run_program({"/bin/sh", "-c", "ulimit -n " + std::to_string(limit) + " && exec ./middleware"},
                             &options, &run))
         << run.error;
     fs::remove_all(dir);
@@ -183,11 +180,11 @@ TEST(relay_native, pipe_failures) {
   }
 }
 
-#define WINE_TEST(name, check)                                \
-  TEST(relay_wine, name) {                                    \
-    std::string missing = wine_missing();                     \
-    if (!missing.empty()) SKIP_OR_FAIL(missing);              \
-    check(&windows_build);                                    \
+#define WINE_TEST(name, check)                   \
+  TEST(relay_wine, name) {                       \
+    std::string missing = wine_missing();        \
+    if (!missing.empty()) SKIP_OR_FAIL(missing); \
+    check(&windows_build);                       \
   }
 
 WINE_TEST(relays_first_chunk_byte_for_byte, check_relays_first_chunk)

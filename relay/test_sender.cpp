@@ -16,8 +16,7 @@ int main() {
   fclose(file);
 
   std::string message = test_message(mode);
-  if (std::string(mode) == "slow")
-    std::this_thread::sleep_for(std::chrono::milliseconds(slow_sender_ms));
+  if (std::string(mode) == "slow") std::this_thread::sleep_for(std::chrono::milliseconds(slow_sender_ms));
   if (std::string(mode) == "handles") {
     char line[64];
     snprintf(line, sizeof line, "handles beyond the standard three: %d\n", count_other_handles());

@@ -1,7 +1,7 @@
+#include "test_sender.h"
+
 #include <dirent.h>
 #include <stdlib.h>
-
-#include "test_sender.h"
 
 int count_other_handles() {
   DIR *fds = opendir("/proc/self/fd");

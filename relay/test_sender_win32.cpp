@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "test_sender.h"
+
+#include <windows.h>
 
 int count_other_handles() {
   HANDLE standard[3] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),

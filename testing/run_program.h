@@ -15,18 +15,17 @@ struct program_options {
 };
 
 struct program_run {
-  std::string out;        // standard output, byte for byte
-  std::string err;        // standard error
-  int status = -1;        // exit status 0..255, or -1 when ended by a signal
-  int signal = 0;         // the signal that ended it, or 0
-  bool timed_out = false; // it was killed for running past timeout_ms
-  std::string error;      // why it could not be started; empty when it ran
+  std::string out;         // standard output, byte for byte
+  std::string err;         // standard error
+  int status = -1;         // exit status 0..255, or -1 when ended by a signal
+  int signal = 0;          // the signal that ended it, or 0
+  bool timed_out = false;  // it was killed for running past timeout_ms
+  std::string error;       // why it could not be started; empty when it ran
 };
 
 // Runs argv[0] (a path, not looked up) with the given arguments and waits for it
 // to end or time out. Returns false, with run->error set, when it could not start.
-bool run_program(const std::vector<std::string> &argv, const program_options *options,
-                 program_run *run);
+bool run_program(const std::vector<std::string> &argv, const program_options *options, program_run *run);
 
 // Folder of the programs of the build under test.
 std::string bin_dir();
@@ -41,9 +40,8 @@ std::string wine_prefix();
 
 // Skips the current test with a reason, or fails it when REQUIRE_ALL_TESTS is
 // set in the environment (as CI sets it), so that nothing is skipped there unseen.
-#define SKIP_OR_FAIL(reason)                                          \
-  do {                                                                \
-    if (getenv("REQUIRE_ALL_TESTS") != nullptr)                       \
-      FAIL() << "required but not possible here: " << (reason);       \
-    GTEST_SKIP() << (reason);                                         \
+#define SKIP_OR_FAIL(reason)                                                                              \
+  do {                                                                                                    \
+    if (getenv("REQUIRE_ALL_TESTS") != nullptr) FAIL() << "required but not possible here: " << (reason); \
+    GTEST_SKIP() << (reason);                                                                             \
   } while (0)

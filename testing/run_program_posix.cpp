@@ -22,8 +22,8 @@ static void close_pair(int fds[2]) {
 }
 
 // In the child between fork and exec: only async-signal-safe calls.
-[[noreturn]] static void exec_child(char *const argv[], const program_options *options, int in,
-                                    int out, int err, int status_pipe) {
+[[noreturn]] static void exec_child(char *const argv[], const program_options *options, int in, int out,
+                                    int err, int status_pipe) {
   if (options->new_session) setsid();
   if (options->cwd != nullptr && chdir(options->cwd) != 0) goto fail;
   if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) goto fail;
@@ -35,8 +35,7 @@ fail:
   _exit(127);
 }
 
-bool run_program(const std::vector<std::string> &args, const program_options *options,
-                 program_run *run) {
+bool run_program(const std::vector<std::string> &args, const program_options *options, program_run *run) {
   *run = program_run{};
   std::vector<char *> argv;
   for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));

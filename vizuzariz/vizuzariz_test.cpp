@@ -3,6 +3,7 @@
 // 600 lines have appeared, or early, through a pipe before the program
 // reads, which ends the process while the second thread may still print.
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -18,8 +19,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "run_program.h"
 
@@ -58,13 +57,12 @@ std::vector<int> all_values() {
 // ends with a line end; the main thread's lines must be all 300, once each
 // and in order; the second thread's the same or, when the process may have
 // ended it early, the start of its sequence.
-void expect_whole_lines(const std::string &out, const std::string &line_end,
-                        bool second_complete, const std::string &run) {
+void expect_whole_lines(const std::string &out, const std::string &line_end, bool second_complete,
+                        const std::string &run) {
   std::vector<int> first, second, values = all_values();
   size_t start = 0, bad = 0;
   std::string first_bad;
-  for (size_t end; (end = out.find(line_end, start)) != std::string::npos;
-       start = end + line_end.size()) {
+  for (size_t end; (end = out.find(line_end, start)) != std::string::npos; start = end + line_end.size()) {
     std::string line = out.substr(start, end - start);
     int value = 0;
     bool is_second = line.starts_with("Nit II");
@@ -74,8 +72,8 @@ void expect_whole_lines(const std::string &out, const std::string &line_end,
     else if (bad++ == 0)
       first_bad = line;
   }
-  EXPECT_EQ(bad, 0u) << run << bad << " lines are not whole lines of one thread, the first: \""
-                     << first_bad << "\"";
+  EXPECT_EQ(bad, 0u) << run << bad << " lines are not whole lines of one thread, the first: \"" << first_bad
+                     << "\"";
   EXPECT_EQ(out.substr(start), "") << run << "output ends in the middle of a line";
   EXPECT_EQ(first, values) << run << "the main thread's " << first.size()
                            << " lines are not its 300 lines once each, in order";
@@ -83,10 +81,8 @@ void expect_whole_lines(const std::string &out, const std::string &line_end,
     EXPECT_EQ(second, values) << run << "the second thread's " << second.size()
                               << " lines are not its 300 lines once each, in order";
   else
-    EXPECT_TRUE(second.size() <= values.size() &&
-                std::equal(second.begin(), second.end(), values.begin()))
-        << run << "the second thread's " << second.size()
-        << " lines are not the start of its sequence";
+    EXPECT_TRUE(second.size() <= values.size() && std::equal(second.begin(), second.end(), values.begin()))
+        << run << "the second thread's " << second.size() << " lines are not the start of its sequence";
 }
 
 // Runs argv on a new pseudo-terminal, as from a console, and types keys once
@@ -200,8 +196,7 @@ void check_enter_after_all_output(const program &p) {
   run_on_terminal(p.command, 600, p.enter, p.timeout_ms, &run);
   ASSERT_EQ(run.error, "");
   ASSERT_FALSE(run.timed_out) << "did not end within " << p.timeout_ms << " ms; "
-                              << std::count(run.out.begin(), run.out.end(), '\n')
-                              << " lines appeared";
+                              << std::count(run.out.begin(), run.out.end(), '\n') << " lines appeared";
   EXPECT_EQ(run.status, 10) << "exit status is not the code of the Enter read";
   expect_whole_lines(p.on_wine ? screen_text(run.out) : run.out, "\n", true, "");
 }
