@@ -178,9 +178,10 @@ void *alloc_hdd_buffer(const hdd_info *info, int nblocks) {
     last_error = EINVAL;
     return nullptr;
   }
-  // Fresh anonymous pages: page-aligned, as direct reads want their buffers.
+  // Fresh anonymous pages: page-aligned, as direct reads want their buffers,
+  // and populated now, so that no page fault falls inside a timed read.
   size_t bytes = (size_t)nblocks * info->block_size;
-  void *buf = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void *buf = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
   if (buf != MAP_FAILED) return buf;
   last_error = errno;
   return nullptr;
