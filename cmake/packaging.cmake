@@ -31,25 +31,34 @@ set(CPACK_STRIP_FILES ON)
 set(manual_page_dir ${PROJECT_BINARY_DIR}/man)
 set(built_manual_pages)
 
+# Makes each page into man/NAME<suffix> in the build tree with a shell
+# pipeline that reads "$0" and writes "$1"; sets built_manual_pages.
+function(add_manual_page_rules suffix pipeline comment)
+  set(outputs)
+  foreach(name ${manual_page_names})
+    set(output ${manual_page_dir}/${name}${suffix})
+    add_custom_command(
+      OUTPUT ${output}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${manual_page_dir}
+      COMMAND sh -c "${pipeline}" ${PROJECT_SOURCE_DIR}/man/${name}.1 ${output}
+      DEPENDS ${PROJECT_SOURCE_DIR}/man/${name}.1
+      COMMENT "${comment} ${name}(1)"
+      VERBATIM)
+    list(APPEND outputs ${output})
+  endforeach()
+  set(built_manual_pages ${outputs} PARENT_SCOPE)
+endfunction()
+
 if(WIN32)
   # Windows has no man: the pages go in the zip as plain text, rendered here on
   # the build host. Without groff the roff sources are shipped instead.
   find_program(GROFF_PROGRAM groff)
   find_program(COL_PROGRAM col)
   if(GROFF_PROGRAM AND COL_PROGRAM)
-    foreach(name ${manual_page_names})
-      set(text ${manual_page_dir}/${name}.txt)
-      add_custom_command(
-        OUTPUT ${text}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${manual_page_dir}
-        # ASCII with no bold or underline: readable in any Windows text viewer.
-        COMMAND sh -c "'${GROFF_PROGRAM}' -man -Tascii -rcR=1 -P-cbou -ww \"$0\" | '${COL_PROGRAM}' -bx > \"$1\""
-                ${PROJECT_SOURCE_DIR}/man/${name}.1 ${text}
-        DEPENDS ${PROJECT_SOURCE_DIR}/man/${name}.1
-        COMMENT "Rendering the manual page ${name}(1) as text"
-        VERBATIM)
-      list(APPEND built_manual_pages ${text})
-    endforeach()
+    # ASCII with no bold or underline: readable in any Windows text viewer.
+    add_manual_page_rules(.txt
+      "'${GROFF_PROGRAM}' -man -Tascii -rcR=1 -P-cbou -ww \"$0\" | '${COL_PROGRAM}' -bx > \"$1\""
+      "Rendering as text the manual page")
   else()
     message(WARNING "groff or col not found: the Windows package carries the manual pages as roff sources")
     set(built_manual_pages ${manual_page_sources})
@@ -67,19 +76,8 @@ else()
   # Debian ships manual pages compressed.
   find_program(GZIP_PROGRAM gzip)
   if(GZIP_PROGRAM)
-    foreach(name ${manual_page_names})
-      set(compressed ${manual_page_dir}/${name}.1.gz)
-      add_custom_command(
-        OUTPUT ${compressed}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${manual_page_dir}
-        # -n keeps the time stamp out, so the same page gives the same bytes.
-        COMMAND sh -c "'${GZIP_PROGRAM}' -9 -n -c \"$0\" > \"$1\""
-                ${PROJECT_SOURCE_DIR}/man/${name}.1 ${compressed}
-        DEPENDS ${PROJECT_SOURCE_DIR}/man/${name}.1
-        COMMENT "Compressing the manual page ${name}(1)"
-        VERBATIM)
-      list(APPEND built_manual_pages ${compressed})
-    endforeach()
+    # -n keeps the time stamp out, so the same page gives the same bytes.
+    add_manual_page_rules(.1.gz "'${GZIP_PROGRAM}' -9 -n -c \"$0\" > \"$1\"" "Compressing the manual page")
   else()
     set(built_manual_pages ${manual_page_sources})
   endif()
