@@ -311,6 +311,82 @@ TEST(blockmeter_e2e, reads_cost_one_system_call_each) {
   EXPECT_FALSE(volume_fd.empty()) << "the volume was not opened for direct reading";
 }
 
+// The priority requests of a run and every call that names the root, in order.
+std::vector<std::string> traced_priority(const std::vector<std::string> &as_user, const std::string &root,
+                                         program_run *run) {
+  std::string trace = scratch_dir() + "/priority.trace";
+  // Stopped only at the traced calls, so the reads run at their own pace.
+  std::vector<std::string> argv = {"/usr/bin/env", leak_check_off, "/usr/bin/strace", "-f", "--seccomp-bpf",
+                                   "-qq", "-e", "trace=setpriority,ioprio_set,sched_setscheduler,sched_setattr,"
+                                   "sched_setparam,%file",
+                                   "-o", trace};
+  argv.insert(argv.end(), as_user.begin(), as_user.end());
+  argv.push_back(bin_dir() + "/blockmeter");
+  argv.push_back(root);
+  program_options options;
+  options.timeout_ms = run_timeout_ms;
+  EXPECT_TRUE(run_program(argv, &options, run)) << run->error;
+  std::ifstream file(trace);
+  std::vector<std::string> calls;
+  for (std::string line; std::getline(file, line);) {
+    bool priority = line.find("priority") != std::string::npos || line.find("ioprio") != std::string::npos ||
+                    line.find("sched_") != std::string::npos;
+    if (priority || line.find("\"" + root + "\"") != std::string::npos) calls.push_back(line);
+  }
+  return calls;
+}
+
+// The tables without their time and speed columns, which vary from run to run.
+std::string without_times(const std::string &out) {
+  std::string kept;
+  for (const std::string &line : split_lines(out)) {
+    long long first = 0, second = 0;
+    int ms = 0;
+    double speed = 0;
+    if (sscanf(line.c_str(), "%lld %lld %d %lf", &first, &second, &ms, &speed) == 4)
+      kept += std::to_string(first) + " " + std::to_string(second) + "\n";
+    else
+      kept += line + "\n";
+  }
+  return kept;
+}
+
+// Real-time CPU scheduling slows direct reads; the priority asked for is the
+// highest among ordinary tasks and the real-time I/O class, asked once before
+// the volume is looked at. Refused, as to a user without the rights, it
+// changes nothing the program prints or returns.
+TEST(blockmeter_e2e, raises_priority_without_real_time_scheduling) {
+  if (access("/usr/bin/strace", X_OK) != 0) SKIP_OR_FAIL("strace not found (Debian package: strace)");
+  if (geteuid() != 0) SKIP_OR_FAIL("running as another user needs root");
+  // So small that no row comes near the times at which reads adapt.
+  std::string path = scratch_dir() + "/priority.img";
+  make_file(path, 8 * 1024);
+  program_run as_root, as_nobody;
+  std::vector<std::string> calls = traced_priority({}, path, &as_root);
+  ASSERT_EQ(0, as_root.status) << as_root.err;
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_NE(std::string::npos, calls[0].find("setpriority(PRIO_PROCESS, 0, -20) = 0")) << calls[0];
+  EXPECT_NE(std::string::npos, calls[1].find("ioprio_set(IOPRIO_WHO_PROCESS, 0, "
+                                             "IOPRIO_PRIO_VALUE(IOPRIO_CLASS_RT, 0)) = 0"))
+      << calls[1];
+  for (size_t i = 2; i < calls.size(); ++i)
+    EXPECT_NE(std::string::npos, calls[i].find("\"" + path + "\"")) << "asked again or late: " << calls[i];
+
+  calls = traced_priority({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}, path,
+                          &as_nobody);
+  int refused = 0;
+  for (const std::string &call : calls) {
+    EXPECT_EQ(std::string::npos, call.find("sched_")) << call;
+    if (call.find("priority(PRIO_PROCESS, 0, -20) = -1 EACCES") != std::string::npos ||
+        call.find("IOPRIO_CLASS_RT, 0)) = -1 EPERM") != std::string::npos)
+      ++refused;
+  }
+  EXPECT_EQ(2, refused) << "both requests refused";
+  EXPECT_EQ(as_root.status, as_nobody.status);
+  EXPECT_EQ(as_root.err, as_nobody.err);
+  EXPECT_EQ(without_times(as_root.out), without_times(as_nobody.out));
+}
+
 // A loop device with 4096-byte sectors holding a small ext4 file system.
 class loop_volume : public testing::Test {
  protected:
