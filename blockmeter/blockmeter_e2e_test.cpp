@@ -316,10 +316,17 @@ std::vector<std::string> traced_priority(const std::vector<std::string> &as_user
                                          program_run *run) {
   std::string trace = scratch_dir() + "/priority.trace";
   // Stopped only at the traced calls, so the reads run at their own pace.
-  std::vector<std::string> argv = {"/usr/bin/env", leak_check_off, "/usr/bin/strace", "-f", "--seccomp-bpf",
-                                   "-qq", "-e", "trace=setpriority,ioprio_set,sched_setscheduler,sched_setattr,"
+  std::vector<std::string> argv = {"/usr/bin/env",
+                                   leak_check_off,
+                                   "/usr/bin/strace",
+                                   "-f",
+                                   "--seccomp-bpf",
+                                   "-qq",
+                                   "-e",
+                                   "trace=setpriority,ioprio_set,sched_setscheduler,sched_setattr,"
                                    "sched_setparam,%file",
-                                   "-o", trace};
+                                   "-o",
+                                   trace};
   argv.insert(argv.end(), as_user.begin(), as_user.end());
   argv.push_back(bin_dir() + "/blockmeter");
   argv.push_back(root);
