@@ -56,7 +56,7 @@ def print_table(block_size, rows1, rows2, fio1, fio2):
         "kind", "blk/range", "reads", "fio reads", "bm MiB/s", "bm us/rd", "fio MiB/s", "fio us/rd",
         "spread", "ratio"))
     log_sum, n_long = 0.0, 0
-    low, high, cached = [], [], []
+    low, high, cached, off_us = [], [], [], []
     for bm1, bm2, f1, f2 in zip(rows1, rows2, fio1, fio2):
         kind, key = bm1[0], bm1[1]
         label = key + " blk" if kind == "seq" else key
@@ -74,6 +74,8 @@ def print_table(block_size, rows1, rows2, fio1, fio2):
             log_sum += math.log(row["ratio"])
             if row["ratio"] < 0.85:
                 low.append(name)
+            if kind == "rand" and abs(row["bm_us"] - row["fio_us"]) > 0.15 * row["fio_us"]:
+                off_us.append(name)
         if kind == "rand" and row["ratio"] > 3:
             high.append(name)
         if kind == "rand" and block_size == 512 and row["bm_rate"] > 30:
@@ -91,6 +93,8 @@ def print_table(block_size, rows1, rows2, fio1, fio2):
     print("target: geometric mean >= 0.97: %s" % ("met" if mean >= 0.97 else "MISSED"))
     print("target: no row not short below 0.85: %s" % ("met" if not low else "MISSED (" + " ".join(low) + ")"))
     print("target: no random row above 3x fio: %s" % ("met" if not high else "MISSED (" + " ".join(high) + ")"))
+    print("target: random rows not short within 15%% of fio's us per read: %s" % (
+        "met" if not off_us else "MISSED (" + " ".join(off_us) + ")"))
     if cached:
         print("note: 512-byte random reads above 30 MiB/s came from a cache: " + " ".join(cached))
 
