@@ -33,12 +33,14 @@ struct fake_hdd_state {
   int fail_reads_from = 0;    // every read from the N-th on fails; 0: none
   int short_read_at = 0;      // the N-th read comes back one block short
   int fail_alloc_at = 0;      // the N-th buffer allocation fails
+  int fail_position_at = 0;   // the N-th positioning fails
   int error_code = 5;         // the code a failure leaves for hdd_last_error
 
   // Log.
   std::vector<fake_read> reads;
   std::vector<std::string> events;  // "info ROOT", "open ROOT", "close ROOT"
   int allocs = 0;
+  int positionings = 0;
   int frees = 0;
   int64_t live_bytes = 0;           // buffer bytes allocated and not yet freed
   std::vector<std::string> misuse;  // what a real device would have rejected

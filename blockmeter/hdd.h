@@ -32,12 +32,17 @@ void *alloc_hdd_buffer(const hdd_info *info, int nblocks);
 // Gives a buffer back to the system. Returns nonzero on success, 0 on failure.
 int free_hdd_buffer(void *buf, const hdd_info *info, int nblocks);
 
-// Sets the volume's position to the start of block. Always returns 0; a failed
-// positioning shows only in the reads after it.
+// Sets the volume's position to the start of block. Returns 0, or -1 when the
+// system refuses (hdd_last_error() says why).
+int position_hdd(intptr_t handle, const hdd_info *info, int64_t block);
+
+// The same positioning, for callers that do not look at its outcome (a failed
+// one shows in the reads after it). Always returns 0.
 int seek_hdd(intptr_t handle, const hdd_info *info, int64_t block);
 
-// Reads nblocks blocks at block into buf, leaving the position just past what
-// was read. Returns the whole blocks read (a partial one is not counted), or -1.
+// Positions at block and reads nblocks blocks there into buf, leaving the
+// position just past what was read. Returns the whole blocks read (a partial
+// one is not counted), or -1 when the positioning or the read failed.
 int read_hdd(intptr_t handle, const hdd_info *info, int64_t block, int nblocks, void *buf);
 
 // Reads nblocks blocks at the current position. Results as read_hdd.

@@ -110,11 +110,17 @@ int free_hdd_buffer(void *buf, const hdd_info *info, int nblocks) {
   return 1;
 }
 
-int seek_hdd(intptr_t handle, const hdd_info *info, int64_t block) {
-  if (drive_of(handle) == nullptr)
-    misuse("seek on a handle not open");
-  else
-    positions[(int)handle] = block * info->block_size;
+int position_hdd(intptr_t handle, const hdd_info *info, int64_t block) {
+  if (drive_of(handle) == nullptr) {
+    misuse("positioning on a handle not open");
+    last_error = fake_hdd.error_code;
+    return -1;
+  }
+  if (++fake_hdd.positionings == fake_hdd.fail_position_at) {
+    last_error = fake_hdd.error_code;
+    return -1;
+  }
+  positions[(int)handle] = block * info->block_size;
   return 0;
 }
 
@@ -152,11 +158,6 @@ int read_hdd_cur(intptr_t handle, const hdd_info *info, int nblocks, void *buf) 
   if (result < 0) last_error = fake_hdd.error_code;
   fake_hdd.reads.push_back({(int)handle, block, nblocks, result});
   return result;
-}
-
-int read_hdd(intptr_t handle, const hdd_info *info, int64_t block, int nblocks, void *buf) {
-  seek_hdd(handle, info, block);
-  return read_hdd_cur(handle, info, nblocks, buf);
 }
 
 int hdd_last_error() { return last_error; }

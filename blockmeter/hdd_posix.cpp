@@ -193,8 +193,8 @@ int free_hdd_buffer(void *buf, const hdd_info *info, int nblocks) {
   return 0;
 }
 
-int seek_hdd(intptr_t handle, const hdd_info *info, int64_t block) {
-  lseek((int)handle, (off_t)(block * info->block_size), SEEK_SET);
+int position_hdd(intptr_t handle, const hdd_info *info, int64_t block) {
+  if (lseek((int)handle, (off_t)(block * info->block_size), SEEK_SET) < 0) return fail(errno);
   return 0;
 }
 
@@ -202,13 +202,6 @@ int read_hdd_cur(intptr_t handle, const hdd_info *info, int nblocks, void *buf) 
   ssize_t bytes = read((int)handle, buf, (size_t)(uint32_t)nblocks * info->block_size);
   if (bytes < 0) return fail(errno);
   return (int)((size_t)bytes / info->block_size);
-}
-
-// A positioning and a plain read, not one pread: the position must end just
-// past the blocks read, where a following read_hdd_cur goes on.
-int read_hdd(intptr_t handle, const hdd_info *info, int64_t block, int nblocks, void *buf) {
-  seek_hdd(handle, info, block);
-  return read_hdd_cur(handle, info, nblocks, buf);
 }
 
 int hdd_last_error() { return last_error; }

@@ -54,10 +54,17 @@ int free_hdd_buffer(void *buf, const hdd_info *, int) {
   return freed;
 }
 
-int seek_hdd(intptr_t handle, const hdd_info *info, int64_t block) {
+int position_hdd(intptr_t handle, const hdd_info *info, int64_t block) {
   int64_t offset = block * info->block_size;
   LONG high = (LONG)(offset >> 32);
-  SetFilePointer((HANDLE)handle, (LONG)(offset & 0xFFFFFFFF), &high, FILE_BEGIN);
+  // With the high half asked for, a low half of all ones is also a valid
+  // position: only the last error tells a failure apart.
+  SetLastError(NO_ERROR);
+  DWORD low = SetFilePointer((HANDLE)handle, (LONG)(offset & 0xFFFFFFFF), &high, FILE_BEGIN);
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
+    last_error = GetLastError();
+    return -1;
+  }
   return 0;
 }
 
@@ -68,11 +75,6 @@ int read_hdd_cur(intptr_t handle, const hdd_info *info, int nblocks, void *buf) 
     return -1;
   }
   return (int)(bytes / info->block_size);
-}
-
-int read_hdd(intptr_t handle, const hdd_info *info, int64_t block, int nblocks, void *buf) {
-  seek_hdd(handle, info, block);
-  return read_hdd_cur(handle, info, nblocks, buf);
 }
 
 int hdd_last_error() { return (int)last_error; }
