@@ -31,6 +31,3 @@ int start_child(const char *name, const child_stdio *stdio, child_process *child
 // Closes the child's thread handle, then its process handle (Windows); the
 // child keeps running. Nothing to release on POSIX.
 void close_child(child_process *child);
-
-// This process's id.
-long own_process_id();

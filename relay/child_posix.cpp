@@ -1,3 +1,4 @@
+// Linux and glibc: posix_spawn_file_actions_addclosefrom_np is glibc's own.
 #include "child.h"
 
 #include <signal.h>
@@ -24,7 +25,8 @@ int start_child(const char *name, const child_stdio *stdio, child_process *child
   // and nothing we inherited ourselves.
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
-  // write_once ignores SIGPIPE in this process; a child must not inherit that.
+  // ignore_broken_pipes may have had this process ignore SIGPIPE; a child
+  // must not inherit that.
   sigset_t to_default, unblocked;
   sigemptyset(&to_default);
   sigaddset(&to_default, SIGPIPE);
@@ -49,5 +51,3 @@ int start_child(const char *name, const child_stdio *stdio, child_process *child
 }
 
 void close_child(child_process *) {}
-
-long own_process_id() { return (long)getpid(); }

@@ -71,5 +71,3 @@ void close_child(child_process *child) {
   CloseHandle((HANDLE)child->thread);
   CloseHandle((HANDLE)child->process);
 }
-
-long own_process_id() { return (long)GetCurrentProcessId(); }

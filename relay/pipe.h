@@ -30,9 +30,15 @@ os_handle std_handle(std_stream which);
 size_t read_once(os_handle handle, void *buffer, size_t size);
 
 // Writes size bytes with one call. Returns the number of bytes written; 0 on
-// failure, including a pipe whose reading ends are all closed (that never
-// ends the process with a signal).
+// failure, including a pipe whose reading ends are all closed (once
+// ignore_broken_pipes has run, that never ends the process with a signal).
 size_t write_once(os_handle handle, const void *buffer, size_t size);
+
+// Makes a write into a pipe whose reading ends are all closed fail, as it does
+// on Windows, instead of ending the process (POSIX: SIGPIPE is ignored from
+// now on; a child started by start_child gets the default back). Called once,
+// at the start of a program that writes into pipes.
+void ignore_broken_pipes();
 
 // Closes a handle; failures are ignored.
 void close_handle(os_handle handle);

@@ -25,9 +25,6 @@ size_t read_once(os_handle handle, void *buffer, size_t size) {
 }
 
 size_t write_once(os_handle handle, const void *buffer, size_t size) {
-  // A pipe whose reader has gone fails the write, as on Windows, instead of
-  // ending the writer; children get the default back (child_posix.cpp).
-  signal(SIGPIPE, SIG_IGN);
   ssize_t count;
   do count = write((int)handle, buffer, size);
   while (count < 0 && errno == EINTR);
@@ -35,3 +32,5 @@ size_t write_once(os_handle handle, const void *buffer, size_t size) {
 }
 
 void close_handle(os_handle handle) { close((int)handle); }
+
+void ignore_broken_pipes() { signal(SIGPIPE, SIG_IGN); }

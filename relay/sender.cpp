@@ -2,7 +2,7 @@
 // name; this one writes one line that names itself and its process id.
 #include <cstdio>
 
-#include "child.h"
+#include "process_id.h"
 
 int main() {
   printf("sender (process %ld): hello through the pipe\n", own_process_id());

@@ -23,7 +23,8 @@ inline std::string test_message(const std::string &mode) {
   if (mode == "binary") {
     std::string bytes;
     for (int i = 0; i < 256; ++i) bytes += (char)(255 - i);
-    return bytes + "\r\n\r\r\n\0tail" + std::string(1, '\0');
+    static const char tail[] = "\r\n\r\r\n\0tail";  // sizeof counts the final NUL too
+    return bytes + std::string(tail, sizeof tail);
   }
   if (mode == "handles") return "handles beyond the standard three: 0\n";
   return "";
