@@ -8,13 +8,14 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
-#include "run_program.h"
+#include "test_build.h"
 
 namespace {
 
@@ -23,21 +24,7 @@ constexpr int run_timeout_ms = 120000;
 // The sanitizers' leak check cannot work in a traced process.
 const char leak_check_off[] = "ASAN_OPTIONS=detect_leaks=0";
 
-std::string scratch_dir() {
-  std::string dir = bin_dir() + "/../scratch/blockmeter";
-  if (system(("mkdir -p " + dir).c_str()) != 0) ADD_FAILURE() << "cannot make " << dir;
-  return dir;
-}
-
-// Runs a shell command; returns its output, or sets *ok false.
-std::string shell(const std::string &command, bool *ok) {
-  program_options options;
-  options.timeout_ms = 60000;
-  program_run run;
-  *ok = run_program({"/bin/sh", "-c", command}, &options, &run) && run.status == 0;
-  if (!*ok) fprintf(stderr, "`%s` failed: %s%s\n", command.c_str(), run.err.c_str(), run.error.c_str());
-  return run.out;
-}
+std::string scratch_dir() { return ::scratch_dir("blockmeter"); }
 
 void make_file(const std::string &path, size_t bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -45,30 +32,37 @@ void make_file(const std::string &path, size_t bytes) {
   for (size_t i = 0; i < bytes; ++i) file.put((char)((state = state * 1103515245u + 12345u) >> 24));
 }
 
-program_run run_blockmeter(const std::vector<std::string> &args) {
-  std::vector<std::string> argv = {bin_dir() + "/blockmeter"};
-  argv.insert(argv.end(), args.begin(), args.end());
+program_run run_blockmeter(const std::vector<std::string> &args, const test_build *build = native_build()) {
   program_options options;
-  options.timeout_ms = run_timeout_ms;
+  options.timeout_ms = std::max(run_timeout_ms, build->timeout_ms);
   program_run run;
-  EXPECT_TRUE(run_program(argv, &options, &run)) << run.error;
-  EXPECT_FALSE(run.timed_out) << "blockmeter did not end within " << run_timeout_ms / 1000 << " s";
+  EXPECT_TRUE(run_program(build_command(build, program_path(build, "blockmeter"), args), &options, &run))
+      << run.error;
+  EXPECT_FALSE(run.timed_out) << "blockmeter did not end within " << options.timeout_ms / 1000 << " s";
   return run;
 }
 
-std::vector<std::string> split_lines(const std::string &text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();  // Windows console text
-    lines.push_back(line);
-  }
-  return lines;
+// Whether value is start doubled or halved (by shifts) some number of times.
+bool is_shifted(long long value, long long start) {
+  for (int k = 0; k < 40; ++k)
+    if (value == start << k || value == start >> k) return true;
+  return false;
 }
 
-// Checks one drive's output, from its information line on, against the rules
-// of the two tables: read sizes, reads capped by n_blocks, reps and reads
-// adapted to each row's time, ranges halved, and speeds that match the rows.
+// The speed a row shows for bytes read in ms, as blockmeter prints it.
+void expect_speed(double speed, double bytes, int ms, bool reads_may_fail, const std::string &row) {
+  double full = bytes / (ms / 1000.0) / 1048576;
+  if (reads_may_fail)
+    EXPECT_LE(speed, full + 1e-3) << row;
+  else
+    EXPECT_NEAR(full, speed, 1e-3 + full * 1e-6) << row;
+}
+
+// Checks one drive's output, from its information line on, against what
+// holds whatever the times were: the read sizes from 1 to 200 blocks in 20
+// even steps, no step reading past n_blocks, counts that start at 1000 and 100
+// and only ever double or halve, ranges halved from n_blocks down to 2 or 3,
+// and a speed in each row that is its bytes over its time.
 void check_drive_output(const std::vector<std::string> &lines, size_t at, const std::string &root,
                         uint32_t block_size, long long n_blocks, bool reads_may_fail = false) {
   ASSERT_LT(at, lines.size());
@@ -82,7 +76,7 @@ void check_drive_output(const std::vector<std::string> &lines, size_t at, const 
   EXPECT_EQ("       N Blocks         N Reps        Time,ms     Speed,MB/s", lines[at + 3]);
   const int sizes[] = {1,   11,  21,  32,  42,  53,  63,  74,  84,  95,
                        105, 116, 126, 137, 147, 158, 168, 179, 189, 200};
-  long long reps = 1000;
+  long long previous_reps = 1000;  // of the last step not capped, while no step was
   size_t line = at + 4;
   for (int step = 0; step < 20; ++step, ++line) {
     ASSERT_LT(line, lines.size());
@@ -91,23 +85,28 @@ void check_drive_output(const std::vector<std::string> &lines, size_t at, const 
     ASSERT_EQ(4, sscanf(lines[line].c_str(), "%d %d %d %lf", &nblocks, &reads, &ms, &speed)) << lines[line];
     EXPECT_EQ(60u, lines[line].size()) << lines[line];
     EXPECT_EQ(sizes[step], nblocks);
-    long long expected_reads = reps * nblocks > n_blocks ? n_blocks / nblocks : reps;
-    EXPECT_EQ(expected_reads, reads) << "step " << step;
+    EXPECT_LE(reads, n_blocks / nblocks) << "step " << step << " reads past the end";
+    if (reads < n_blocks / nblocks) {  // not capped: the count itself
+      EXPECT_TRUE(is_shifted(reads, 1000))
+          << "step " << step << ": " << reads << " is not 1000 doubled or halved";
+      if (previous_reps > 0) {
+        EXPECT_TRUE(reads == previous_reps || reads == previous_reps * 2 || reads * 2 == previous_reps)
+            << "step " << step << ": from " << previous_reps << " to " << reads << " reads";
+      }
+      previous_reps = reads;
+    } else if (step > 0) {
+      previous_reps = 0;  // the count behind a capped step is not shown
+    }
     EXPECT_GE(ms, 1);
-    double full = (double)reads * nblocks * block_size / (ms / 1000.0) / 1048576;
-    if (reads_may_fail)
-      EXPECT_LE(speed, full + 1e-3) << lines[line];
-    else
-      EXPECT_NEAR(full, speed, 1e-3 + full * 1e-6) << lines[line];
-    reps = ms > 10000 ? reps >> 1 : ms < 500 ? reps << 1 : reps;
+    expect_speed(speed, (double)reads * nblocks * block_size, ms, reads_may_fail, lines[line]);
   }
   ASSERT_LT(line + 2, lines.size());
   EXPECT_EQ("Random read test", lines[line]);
   EXPECT_EQ(std::string(27, '-'), lines[line + 1]);
   EXPECT_EQ("   Random range         N reps        Time,ms     Speed,MB/s", lines[line + 2]);
   line += 3;
-  long long reads_per_pass = 100;
-  for (long long range = n_blocks; range > 1; range >>= 1, ++line) {
+  long long previous_reads = 100;
+  for (long long range = n_blocks; range > 1; range /= 2, ++line) {
     ASSERT_LT(line, lines.size()) << "no row for range " << range;
     long long shown_range = 0;
     int reads = 0, ms = 0;
@@ -115,43 +114,35 @@ void check_drive_output(const std::vector<std::string> &lines, size_t at, const 
     ASSERT_EQ(4, sscanf(lines[line].c_str(), "%lld %d %d %lf", &shown_range, &reads, &ms, &speed))
         << lines[line];
     EXPECT_EQ(range, shown_range);
-    EXPECT_EQ(reads_per_pass, reads);
+    EXPECT_TRUE(reads == previous_reads || (reads == previous_reads * 2 && range != n_blocks))
+        << "range " << range << ": from " << previous_reads << " to " << reads << " reads per pass";
     EXPECT_GE(ms, 1);
-    double full = (double)reads * block_size / (ms / 1000.0) / 1048576;
-    if (reads_may_fail)
-      EXPECT_LE(speed, full + 1e-3) << lines[line];
-    else
-      EXPECT_NEAR(full, speed, 1e-3 + full * 1e-6) << lines[line];
-    if (ms < 4000) reads_per_pass <<= 1;
+    expect_speed(speed, (double)reads * block_size, ms, reads_may_fail, lines[line]);
+    previous_reads = reads;
   }
   EXPECT_EQ(line, lines.size()) << "lines after the random table";
 }
 
 void check_banner(const std::vector<std::string> &lines) {
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(0u, lines[0].find("blockmeter 1.0.0 - ")) << lines[0];
+  EXPECT_EQ(0u, lines[0].find("blockmeter " PROJECT_VERSION " - ")) << lines[0];
 }
 
-// The unit of direct reads of a file, found independently of blockmeter:
-// what the kernel says for the file, else its device's logical sector size.
-uint32_t file_block_size(const std::string &path) {
-  struct statx stx;
-  if (statx(AT_FDCWD, path.c_str(), 0, STATX_DIOALIGN, &stx) == 0 && (stx.stx_mask & STATX_DIOALIGN) &&
-      stx.stx_dio_offset_align > 0)
-    return stx.stx_dio_offset_align;
-  char sysfs[128];
-  snprintf(sysfs, sizeof sysfs, "/sys/dev/block/%u:%u/queue/logical_block_size", stx.stx_dev_major,
-           stx.stx_dev_minor);
-  unsigned size = 0;
-  FILE *file = fopen(sysfs, "r");
-  if (file == nullptr) {
-    snprintf(sysfs, sizeof sysfs, "/sys/dev/block/%u:%u/../queue/logical_block_size", stx.stx_dev_major,
-             stx.stx_dev_minor);
-    file = fopen(sysfs, "r");
+// The unit of direct reads of a file, as the kernel enforces it: the smallest
+// power of two from 512 up at which it takes a direct read; 0 when it takes a
+// read of 256 bytes too (it does not enforce any) or none at all.
+uint32_t direct_read_unit(const std::string &path) {
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+  if (fd < 0) return 0;
+  void *buf = nullptr;
+  uint32_t unit = 0;
+  if (posix_memalign(&buf, 65536, 65536) == 0) {
+    for (uint32_t size = 256; size <= 65536 && unit == 0; size *= 2)
+      if (pread(fd, buf, size, size) >= 0) unit = size;
+    free(buf);
   }
-  if (file != nullptr && fscanf(file, "%u", &size) != 1) size = 0;
-  if (file != nullptr) fclose(file);
-  return size;
+  close(fd);
+  return unit == 256 ? 0 : unit;
 }
 
 // Every line on standard error must be a report of failed or short reads.
@@ -165,26 +156,29 @@ void check_read_reports(const std::string &err) {
   }
 }
 
-// The opens of a traced run of blockmeter; fails the test if none was seen.
-std::vector<std::string> traced_opens(const std::vector<std::string> &args, program_run *run) {
-  std::string trace = scratch_dir() + "/opens.trace";
-  std::vector<std::string> argv = {"/usr/bin/env",
-                                   leak_check_off,
-                                   "/usr/bin/strace",
-                                   "-f",
-                                   "-qq",
-                                   "-e",
-                                   "trace=open,openat,openat2",
-                                   "-o",
-                                   trace,
-                                   bin_dir() + "/blockmeter"};
+// Runs blockmeter (this build's) under strace with strace_options, after the
+// command prefix (such as setpriv); returns the lines of the trace.
+std::vector<std::string> traced_run(const std::vector<std::string> &strace_options,
+                                    const std::vector<std::string> &prefix,
+                                    const std::vector<std::string> &args, program_run *run) {
+  std::string trace = scratch_dir() + "/run.trace";
+  std::vector<std::string> argv = {"/usr/bin/env", leak_check_off, "/usr/bin/strace", "-qq", "-o", trace};
+  for (const std::vector<std::string> *part : {&strace_options, &prefix})
+    argv.insert(argv.end(), part->begin(), part->end());
+  argv.push_back(program_path(native_build(), "blockmeter"));
   argv.insert(argv.end(), args.begin(), args.end());
   program_options options;
   options.timeout_ms = run_timeout_ms;
   EXPECT_TRUE(run_program(argv, &options, run)) << run->error;
   std::ifstream file(trace);
-  std::vector<std::string> opens;
-  for (std::string line; std::getline(file, line);) opens.push_back(line);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
+}
+
+// The opens of a traced run of blockmeter; fails the test if none was seen.
+std::vector<std::string> traced_opens(const std::vector<std::string> &args, program_run *run) {
+  std::vector<std::string> opens = traced_run({"-f", "-e", "trace=open,openat,openat2"}, {}, args, run);
   EXPECT_FALSE(opens.empty()) << "strace saw no opens";
   return opens;
 }
@@ -204,8 +198,8 @@ void check_never_opened_for_writing(const std::vector<std::string> &opens, const
 TEST(blockmeter_e2e, reads_a_regular_file) {
   std::string path = scratch_dir() + "/volume.img";
   make_file(path, 256 * 1024 + 100);  // a partial block at the end is not counted
-  uint32_t block_size = file_block_size(path);
-  ASSERT_GE(block_size, 512u);
+  uint32_t block_size = direct_read_unit(path);
+  ASSERT_GE(block_size, 512u) << "the kernel does not enforce direct reads of " << path;
   program_run run = run_blockmeter({path});
   EXPECT_EQ(0, run.status) << run.err;
   EXPECT_EQ("", run.err);
@@ -234,18 +228,27 @@ TEST(blockmeter_e2e, fails_clearly_on_roots_it_cannot_read) {
   if (!have_tmpfs) SKIP_OR_FAIL("cannot mount a tmpfs here: the tmpfs case was not checked");
 }
 
-TEST(blockmeter_e2e, help_version_and_option_like_roots) {
-  program_run run = run_blockmeter({"--help"});
-  EXPECT_EQ(0, run.status);
-  EXPECT_EQ(0u, run.out.find("Usage: blockmeter [ROOT...]\n")) << run.out;
-  EXPECT_NE(std::string::npos, run.out.find("A root is a path")) << run.out;
-  run = run_blockmeter({"--version"});
-  EXPECT_EQ(0, run.status);
-  EXPECT_EQ("blockmeter 1.0.0\n", run.out);
-  run = run_blockmeter({"--nonsense"});
-  EXPECT_EQ(255, run.status);
-  EXPECT_EQ("blockmeter: cannot read the geometry of --nonsense: No such file or directory\n", run.err);
+class blockmeter_on_each_build : public each_build {
+ protected:
+  program_run run(const std::vector<std::string> &args) { return run_blockmeter(args, build()); }
+};
+
+TEST_P(blockmeter_on_each_build, help_version_and_option_like_roots) {
+  program_run help = run({"--help"});
+  EXPECT_EQ(0, help.status);
+  EXPECT_EQ(0u, help.out.find(console_text(build(), "Usage: blockmeter [ROOT...]\n"))) << help.out;
+  const char *roots = build()->wine ? "A root is a drive root such as D:\\" : "A root is a path";
+  EXPECT_NE(std::string::npos, help.out.find(roots)) << help.out;
+  program_run version = run({"--version"});
+  EXPECT_EQ(0, version.status);
+  EXPECT_EQ(console_text(build(), "blockmeter " PROJECT_VERSION "\n"), version.out);
+  program_run nonsense = run({"--nonsense"});
+  EXPECT_EQ(255, nonsense.status);
+  EXPECT_EQ(2u, split_lines(nonsense.out).size()) << "only the banner:\n" << nonsense.out;
+  EXPECT_EQ(0u, nonsense.err.find("blockmeter: cannot read the geometry of --nonsense: ")) << nonsense.err;
 }
+
+INSTANTIATE_ON_EACH_BUILD(blockmeter_on_each_build);
 
 TEST(blockmeter_e2e, never_opens_anything_for_writing) {
   if (access("/usr/bin/strace", X_OK) != 0) SKIP_OR_FAIL("strace not found (Debian package: strace)");
@@ -263,23 +266,16 @@ TEST(blockmeter_e2e, reads_cost_one_system_call_each) {
   if (access("/usr/bin/strace", X_OK) != 0) SKIP_OR_FAIL("strace not found (Debian package: strace)");
   std::string path = scratch_dir() + "/counted.img";
   make_file(path, 64 * 1024);
-  std::string trace = scratch_dir() + "/calls.trace";
-  program_options options;
-  options.timeout_ms = run_timeout_ms;
   program_run run;
-  ASSERT_TRUE(run_program({"/usr/bin/env", leak_check_off, "/usr/bin/strace", "-qq", "-s", "100", "-e",
-                           "signal=none", "-o", trace, bin_dir() + "/blockmeter", path},
-                          &options, &run))
-      << run.error;
+  std::vector<std::string> trace = traced_run({"-s", "100", "-e", "signal=none"}, {}, {path}, &run);
   ASSERT_EQ(0, run.status) << run.err;
 
   // Each row is printed with one write to standard output; the calls on the
   // volume since the write before it are that row's reads and positionings.
-  std::ifstream file(trace);
   std::string volume_fd;
   int rows = 0, reads = 0, seeks = 0, between = 0, pending = 0;
   bool random = false;
-  for (std::string line; std::getline(file, line);) {
+  for (const std::string &line : trace) {
     if (volume_fd.empty()) {
       if (line.find(path) != std::string::npos && line.find("O_DIRECT") != std::string::npos)
         volume_fd = line.substr(line.rfind('=') + 2);
@@ -314,28 +310,12 @@ TEST(blockmeter_e2e, reads_cost_one_system_call_each) {
 // The priority requests of a run and every call that names the root, in order.
 std::vector<std::string> traced_priority(const std::vector<std::string> &as_user, const std::string &root,
                                          program_run *run) {
-  std::string trace = scratch_dir() + "/priority.trace";
   // Stopped only at the traced calls, so the reads run at their own pace.
-  std::vector<std::string> argv = {"/usr/bin/env",
-                                   leak_check_off,
-                                   "/usr/bin/strace",
-                                   "-f",
-                                   "--seccomp-bpf",
-                                   "-qq",
-                                   "-e",
-                                   "trace=setpriority,ioprio_set,sched_setscheduler,sched_setattr,"
-                                   "sched_setparam,%file",
-                                   "-o",
-                                   trace};
-  argv.insert(argv.end(), as_user.begin(), as_user.end());
-  argv.push_back(bin_dir() + "/blockmeter");
-  argv.push_back(root);
-  program_options options;
-  options.timeout_ms = run_timeout_ms;
-  EXPECT_TRUE(run_program(argv, &options, run)) << run->error;
-  std::ifstream file(trace);
   std::vector<std::string> calls;
-  for (std::string line; std::getline(file, line);) {
+  for (const std::string &line :
+       traced_run({"-f", "--seccomp-bpf", "-e",
+                   "trace=setpriority,ioprio_set,sched_setscheduler,sched_setattr,sched_setparam,%file"},
+                  as_user, {root}, run)) {
     bool priority = line.find("priority") != std::string::npos || line.find("ioprio") != std::string::npos ||
                     line.find("sched_") != std::string::npos;
     if (priority || line.find("\"" + root + "\"") != std::string::npos) calls.push_back(line);
@@ -445,7 +425,7 @@ TEST_F(loop_volume, shows_the_geometry_to_a_user_who_cannot_open_it) {
   program_options options;
   program_run run;
   ASSERT_TRUE(run_program({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                           bin_dir() + "/blockmeter", device},
+                           program_path(native_build(), "blockmeter"), device},
                           &options, &run))
       << run.error;
   EXPECT_EQ(255, run.status);
@@ -456,17 +436,19 @@ TEST_F(loop_volume, shows_the_geometry_to_a_user_who_cannot_open_it) {
   EXPECT_EQ("blockmeter: cannot open " + device + ": Permission denied\n", run.err);
 }
 
-TEST_F(loop_volume, windows_build_reads_a_mapped_drive_letter) {
-  std::string missing = wine_missing();
-  if (!missing.empty()) SKIP_OR_FAIL(missing);
-  std::string exe = win64_bin_dir() + "/blockmeter.exe";
-  program_options options;
-  options.timeout_ms = run_timeout_ms;
-  program_run run;
+// The same volume under Wine, through a drive letter.
+class loop_volume_windows : public loop_volume, public testing::WithParamInterface<const test_build *> {
+ protected:
+  void SetUp() override {
+    std::string missing = build_missing(GetParam());
+    if (!missing.empty()) SKIP_OR_FAIL(missing);
+    loop_volume::SetUp();
+  }
+};
+
+TEST_P(loop_volume_windows, reads_a_mapped_drive_letter) {
   // A letter with nothing behind it; this first run also makes the prefix.
-  std::vector<std::string> argv = wine_command(exe);
-  argv.push_back("P:\\");
-  ASSERT_TRUE(run_program(argv, &options, &run)) << run.error;
+  program_run run = run_blockmeter({"P:\\"}, GetParam());
   EXPECT_EQ(255, run.status);
   EXPECT_EQ(0u, run.err.find("blockmeter: cannot read the geometry of P:\\: ")) << run.err;
 
@@ -477,11 +459,8 @@ TEST_F(loop_volume, windows_build_reads_a_mapped_drive_letter) {
   shell("ln -sfn " + mount_point + " " + dosdevices + "/q: && ln -sfn " + device + " " + dosdevices + "/q::",
         &ok);
   ASSERT_TRUE(ok);
-  argv = wine_command(exe);
-  argv.push_back("Q:\\");
-  ASSERT_TRUE(run_program(argv, &options, &run)) << run.error;
+  run = run_blockmeter({"Q:\\"}, GetParam());
   shell("rm -f " + dosdevices + "/q: " + dosdevices + "/q::", &ok);
-  EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(0, run.status) << run.err;
   check_read_reports(run.err);
   std::vector<std::string> lines = split_lines(run.out);
@@ -495,5 +474,7 @@ TEST_F(loop_volume, windows_build_reads_a_mapped_drive_letter) {
   EXPECT_EQ(mount_blocks * 4096, (long long)block_size * n_blocks) << "the file system's size";
   check_drive_output(lines, 2, "Q:\\", block_size, n_blocks, !run.err.empty());
 }
+
+INSTANTIATE_ON_WINDOWS_BUILD(loop_volume_windows);
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Running a built program from a test: its output captured, its input given,
-// its run bounded in time.
+// Running a built program from a test: its input given, its output captured,
+// its run bounded in time. Linux only: the Windows programs are run from here
+// too, under Wine (test_build.h).
 #pragma once
 
 #include <cstdlib>
@@ -12,31 +13,40 @@ struct program_options {
                                        // null: standard input is /dev/null
   int timeout_ms = 60000;              // killed (with its whole session) after this long
   bool new_session = true;             // no controlling terminal, so no key wait can block
+
+  // On a pseudo-terminal of its own instead: standard input, output and error
+  // are the terminal, which neither echoes nor turns line feeds into CR LF nor
+  // a typed CR into a line feed, so out is exactly what the program wrote.
+  // keys are typed once keys_after_lines line feeds have appeared; input and
+  // new_session do not apply.
+  bool terminal = false;
+  std::string keys;
+  size_t keys_after_lines = 0;
 };
 
 struct program_run {
-  std::string out;         // standard output, byte for byte
+  std::string out;         // standard output, byte for byte (on a terminal: all output)
   std::string err;         // standard error
-  int status = -1;         // exit status 0..255, or -1 when ended by a signal
+  int status = -1;         // exit status 0..255, or -1 when ended by a signal or killed
   int signal = 0;          // the signal that ended it, or 0
   bool timed_out = false;  // it was killed for running past timeout_ms
-  std::string error;       // why it could not be started; empty when it ran
+  std::string error;       // why it could not be started or typed to; empty when all went well
 };
 
-// Runs argv[0] (a path, not looked up) with the given arguments and waits for it
-// to end or time out. Returns false, with run->error set, when it could not start.
+// Runs argv[0] (a path, not looked up) with the given arguments, with no open
+// descriptor of ours but its standard ones, and waits for it to end or time
+// out. Returns false, with run->error set, when it could not start.
 bool run_program(const std::vector<std::string> &argv, const program_options *options, program_run *run);
+
+// Runs a shell command line (sh -c) within a minute. Returns its standard
+// output; *ok is false when it failed, and why goes to standard error.
+std::string shell(const std::string &command, bool *ok);
 
 // Folder of the programs of the build under test.
 std::string bin_dir();
 
-// Wine: the launcher script and prefix, and the folder of the 64-bit Windows
-// build. wine_missing() returns why the Windows programs cannot be run here, or
-// an empty string when they can.
-std::string wine_missing();
-std::vector<std::string> wine_command(const std::string &program);
-std::string win64_bin_dir();
-std::string wine_prefix();
+// A scratch folder of the build's own for this suite's files, made if missing.
+std::string scratch_dir(const std::string &suite);
 
 // Skips the current test with a reason, or fails it when REQUIRE_ALL_TESTS is
 // set in the environment (as CI sets it), so that nothing is skipped there unseen.
