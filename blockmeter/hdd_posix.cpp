@@ -17,6 +17,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "system_error.h"
+
 const char *const default_hdd_root = "/";
 
 const char *const hdd_root_usage =
@@ -206,4 +208,4 @@ int read_hdd_cur(intptr_t handle, const hdd_info *info, int nblocks, void *buf) 
 
 int hdd_last_error() { return last_error; }
 
-void describe_hdd_error(int code, char *text, size_t size) { snprintf(text, size, "%s", strerror(code)); }
+void describe_hdd_error(int code, char *text, size_t size) { describe_system_error(code, text, size); }

@@ -4,6 +4,8 @@
 #include <string.h>
 #include <windows.h>
 
+#include "system_error.h"
+
 const char *const default_hdd_root = "C:\\";
 
 const char *const hdd_root_usage =
@@ -79,11 +81,4 @@ int read_hdd_cur(intptr_t handle, const hdd_info *info, int nblocks, void *buf) 
 
 int hdd_last_error() { return (int)last_error; }
 
-void describe_hdd_error(int code, char *text, size_t size) {
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                (DWORD)code, 0, text, (DWORD)size, nullptr);
-  // The system's texts end in a line end, which the caller's message supplies.
-  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' '))
-    text[--length] = '\0';
-  if (length == 0) snprintf(text, size, "system error %d", code);
-}
+void describe_hdd_error(int code, char *text, size_t size) { describe_system_error(code, text, size); }

@@ -5,10 +5,12 @@
 
 #include "key.h"
 #include "pipe.h"
+#include "standard_streams.h"
 
 constexpr size_t input_buffer_size = 1024;  // one read fills at most 1023
 
 int main() {
+  open_standard_streams();
   char buffer[input_buffer_size];
   memset(buffer, 0, sizeof buffer);
   printf("Getter:getting....\n");

@@ -6,6 +6,7 @@
 #include "child.h"
 #include "key.h"
 #include "pipe.h"
+#include "standard_streams.h"
 
 constexpr size_t message_buffer_size = 1024;  // one read fills at most 1023
 
@@ -22,6 +23,8 @@ static int fail(const char *message, bool wait, int status) {
 }
 
 int main() {
+  // No pipe end may take the place of a standard stream that was closed.
+  open_standard_streams();
   // A getter that has gone makes the write into pipe B fail, not end us
   // before the key wait.
   ignore_broken_pipes();

@@ -3,8 +3,10 @@
 #include <cstdio>
 
 #include "process_id.h"
+#include "standard_streams.h"
 
 int main() {
+  open_standard_streams();
   printf("sender (process %ld): hello through the pipe\n", own_process_id());
   return 0;
 }

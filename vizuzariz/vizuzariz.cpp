@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "process_end.h"
+#include "standard_streams.h"
 
 static int novaFunkcija(void *) {
   for (int i = 0; i < 10; ++i)
@@ -15,6 +16,7 @@ static int novaFunkcija(void *) {
 }
 
 int main() {
+  open_standard_streams();
   try {
     std::thread(novaFunkcija, nullptr).detach();
   } catch (const std::system_error &) {

@@ -1,0 +1,3 @@
+#include "standard_streams.h"
+
+void open_standard_streams() {}
