@@ -1,5 +1,6 @@
 #include "blockmeter.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -19,6 +20,10 @@ static void report_hdd_failure(const char *what, const char *root) {
 }
 
 int test_hdd(const char *root) {
+  if (const char *problem = hdd_root_problem(root)) {
+    fprintf(stderr, "blockmeter: cannot measure %s: %s\n", root, problem);
+    return -1;
+  }
   hdd_info info = {};
   if (get_hdd_info(root, &info) != 0) {
     report_hdd_failure("cannot read the geometry of", root);
@@ -26,18 +31,23 @@ int test_hdd(const char *root) {
   }
   printf("drive %s information: block_size=%i, n_blocks=%lli\n", root, (int)info.block_size,
          (long long)info.n_blocks);
+  if (info.n_blocks <= 0) {
+    fprintf(stderr, "blockmeter: nothing to measure: %s has 0 blocks of %u bytes\n", root, info.block_size);
+    return -1;
+  }
   intptr_t handle = open_hdd(root);
   if (handle < 0) {
     puts("can't open drive");
     report_hdd_failure("cannot open", root);
     return -1;
   }
+  name_read_reports(root);
   puts("Multisector read test\n---------------------------");
-  test_multisect(handle, &info, multisect_reps, multisect_max_blocks, multisect_steps);
+  int sequential = test_multisect(handle, &info, multisect_reps, multisect_max_blocks, multisect_steps);
   puts("Random read test\n---------------------------");
-  test_randomread(handle, &info, randomread_reads);
+  int random = test_randomread(handle, &info, randomread_reads);
   close_hdd(handle);
-  return 0;
+  return sequential == 0 && random == 0 ? 0 : -1;
 }
 
 static bool is_help_option(const char *arg) {
@@ -63,7 +73,21 @@ static void print_usage() {
       hdd_root_usage);
 }
 
-int run_blockmeter(int argc, char **argv) {
+// Every line must have reached standard output: a run whose results were
+// lost there (a full disk, a closed pipe) is no success. Returns status, or
+// -1 when a write failed.
+static int check_standard_output(int status) {
+  int code = errno;  // the failed write's, when it was the last call to fail
+  if (fflush(stdout) != 0)
+    code = errno;
+  else if (!ferror(stdout))
+    return status;
+  fprintf(stderr, "blockmeter: cannot write to standard output: %s\n",
+          code != 0 ? strerror(code) : "write error");
+  return -1;
+}
+
+static int run_roots(int argc, char **argv) {
   if (argc == 2 && is_help_option(argv[1])) {
     print_usage();
     return 0;
@@ -85,3 +109,5 @@ int run_blockmeter(int argc, char **argv) {
     if (test_hdd(argv[i]) != 0) status = -1;
   return status;
 }
+
+int run_blockmeter(int argc, char **argv) { return check_standard_output(run_roots(argc, argv)); }

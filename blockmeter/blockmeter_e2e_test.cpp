@@ -145,14 +145,22 @@ uint32_t direct_read_unit(const std::string &path) {
   return unit == 256 ? 0 : unit;
 }
 
-// Every line on standard error must be a report of failed or short reads.
-void check_read_reports(const std::string &err) {
+// Every line on standard error must be a report of reads of one of roots
+// that came back short, naming its row and the first reason.
+void check_read_reports(const std::string &err, const std::vector<std::string> &roots) {
   for (const std::string &line : split_lines(err)) {
+    const std::string *root = nullptr;
+    for (const std::string &candidate : roots)
+      if (line.starts_with("blockmeter: " + candidate + ": ")) root = &candidate;
+    ASSERT_NE(nullptr, root) << "names none of the roots: " << line;
+    const char *row = line.c_str() + strlen("blockmeter: : ") + root->size();
+    long long key = 0;
     int bad = 0, reads = 0, end = 0;
-    EXPECT_EQ(2, sscanf(line.c_str(), "blockmeter: %d of %d reads failed or came back short; first: %n", &bad,
-                        &reads, &end))
-        << line;
-    EXPECT_TRUE(bad >= 1 && bad <= reads && end > 0 && (size_t)end < line.size()) << line;
+    bool parsed = sscanf(row, "sequential %lld blocks: %d of %d reads failed or came back short; first: %n",
+                         &key, &bad, &reads, &end) == 3 ||
+                  sscanf(row, "random range %lld: %d of %d reads failed or came back short; first: %n", &key,
+                         &bad, &reads, &end) == 3;
+    EXPECT_TRUE(parsed && bad >= 1 && bad <= reads && end > 0 && row[end] != '\0') << line;
   }
 }
 
@@ -245,7 +253,10 @@ TEST_P(blockmeter_on_each_build, help_version_and_option_like_roots) {
   program_run nonsense = run({"--nonsense"});
   EXPECT_EQ(255, nonsense.status);
   EXPECT_EQ(2u, split_lines(nonsense.out).size()) << "only the banner:\n" << nonsense.out;
-  EXPECT_EQ(0u, nonsense.err.find("blockmeter: cannot read the geometry of --nonsense: ")) << nonsense.err;
+  // Not a path on Linux; not a drive root on Windows.
+  const char *reason = build()->wine ? "blockmeter: cannot measure --nonsense: not a drive root"
+                                     : "blockmeter: cannot read the geometry of --nonsense: No such file";
+  EXPECT_EQ(0u, nonsense.err.find(reason)) << nonsense.err;
 }
 
 INSTANTIATE_ON_EACH_BUILD(blockmeter_on_each_build);
@@ -374,6 +385,79 @@ TEST(blockmeter_e2e, raises_priority_without_real_time_scheduling) {
   EXPECT_EQ(without_times(as_root.out), without_times(as_nobody.out));
 }
 
+// A file of less than one block holds nothing to read: no tables, a failure.
+TEST(blockmeter_e2e, nothing_to_measure_in_a_file_under_one_block) {
+  std::string empty = scratch_dir() + "/empty.img", short_file = scratch_dir() + "/511.img";
+  make_file(empty, 0);
+  make_file(short_file, 511);
+  program_run run = run_blockmeter({empty, short_file});
+  EXPECT_EQ(255, run.status);
+  std::vector<std::string> lines = split_lines(run.out);
+  ASSERT_EQ(4u, lines.size()) << run.out;
+  unsigned block_size = 0;
+  EXPECT_EQ(1, sscanf(lines[2].c_str(),
+                      ("drive " + empty + " information: block_size=%u, n_blocks=0").c_str(), &block_size))
+      << lines[2];
+  EXPECT_EQ("drive " + short_file + " information: block_size=" + std::to_string(block_size) + ", n_blocks=0",
+            lines[3]);
+  EXPECT_EQ("blockmeter: nothing to measure: " + empty + " has 0 blocks of " + std::to_string(block_size) +
+                " bytes\nblockmeter: nothing to measure: " + short_file + " has 0 blocks of " +
+                std::to_string(block_size) + " bytes\n",
+            run.err);
+}
+
+// Results lost on their way out are no success; and a standard stream that
+// was closed is never taken by the volume, which would then get the tables.
+TEST(blockmeter_e2e, lost_output_fails_and_no_volume_becomes_a_standard_stream) {
+  std::string path = scratch_dir() + "/output.img";
+  make_file(path, 8 * 1024);
+  std::string blockmeter = program_path(native_build(), "blockmeter");
+  for (std::string args : {"'" + path + "'", std::string("--help")}) {
+    SCOPED_TRACE(args);
+    program_run run;
+    program_options options;
+    ASSERT_TRUE(
+        run_program({"/bin/sh", "-c", "exec \"$0\" " + args + " >/dev/full", blockmeter}, &options, &run))
+        << run.error;
+    EXPECT_EQ(255, run.status);
+    EXPECT_EQ("blockmeter: cannot write to standard output: No space left on device\n", run.err);
+  }
+  if (access("/usr/bin/strace", X_OK) != 0) SKIP_OR_FAIL("strace not found (Debian package: strace)");
+  program_run run;
+  std::vector<std::string> opens =
+      traced_run({"-e", "trace=openat"}, {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-"}, {path}, &run);
+  EXPECT_EQ(0, run.status);
+  bool opened = false;
+  for (const std::string &open : opens) {
+    if (open.find("\"" + path + "\"") == std::string::npos) continue;
+    opened = true;
+    int fd = atoi(open.substr(open.rfind('=') + 1).c_str());
+    EXPECT_GE(fd, 3) << "the volume became a standard stream: " << open;
+  }
+  EXPECT_TRUE(opened) << "the volume was not opened";
+}
+
+// A loop device whose backing file was cut after it was attached: reads past
+// the cut fail with an I/O error, and the run fails.
+TEST(blockmeter_e2e, failed_reads_fail_the_run) {
+  if (geteuid() != 0) SKIP_OR_FAIL("loop devices need root");
+  std::string image = scratch_dir() + "/cut.img";
+  make_file(image, 32 * 1024);
+  bool ok = false;
+  std::string device = shell("losetup --find --show --direct-io=on '" + image + "'", &ok);
+  device.erase(device.find_last_not_of("\n") + 1);
+  if (!ok || device.empty()) SKIP_OR_FAIL("losetup refused here: no loop device to test on");
+  shell("truncate -s 16K '" + image + "'", &ok);
+  program_run run = run_blockmeter({device});
+  shell("losetup -d " + device, &ok);
+  EXPECT_EQ(255, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("blockmeter: " + device +
+                                            ": sequential 1 blocks: 32 of 64 reads failed or came back "
+                                            "short; first: Input/output error\n"))
+      << run.err;
+  check_drive_output(split_lines(run.out), 2, device, 512, 64, true);
+}
+
 // A loop device with 4096-byte sectors holding a small ext4 file system.
 class loop_volume : public testing::Test {
  protected:
@@ -411,7 +495,7 @@ TEST_F(loop_volume, reads_the_device_by_its_mount_point_and_its_node) {
   std::vector<std::string> opens = traced_opens({mount_point, device}, &run);
   EXPECT_EQ(0, run.status) << run.err;
   check_never_opened_for_writing(opens, device);
-  check_read_reports(run.err);  // block n_blocks itself lies past the device's end
+  check_read_reports(run.err, {mount_point, device});  // block n_blocks itself lies past the device's end
   std::vector<std::string> lines = split_lines(run.out);
   check_banner(lines);
   size_t second = 2;
@@ -446,33 +530,45 @@ class loop_volume_windows : public loop_volume, public testing::WithParamInterfa
   }
 };
 
-TEST_P(loop_volume_windows, reads_a_mapped_drive_letter) {
-  // A letter with nothing behind it; this first run also makes the prefix.
-  program_run run = run_blockmeter({"P:\\"}, GetParam());
+TEST_P(loop_volume_windows, reads_a_mapped_drive_letter_and_nothing_else) {
+  // A letter with nothing behind it, and roots that are no drive root and so
+  // would be measured on another volume than the one opened: turned away
+  // before anything is read. This first run also makes the prefix.
+  program_run run = run_blockmeter({"P:\\", "quux", "R"}, GetParam());
   EXPECT_EQ(255, run.status);
-  EXPECT_EQ(0u, run.err.find("blockmeter: cannot read the geometry of P:\\: ")) << run.err;
+  EXPECT_EQ(2u, split_lines(run.out).size()) << "only the banner:\n" << run.out;
+  std::vector<std::string> reasons = split_lines(run.err);
+  ASSERT_EQ(3u, reasons.size()) << run.err;
+  EXPECT_EQ(0u, reasons[0].find("blockmeter: cannot read the geometry of P:\\: ")) << reasons[0];
+  EXPECT_EQ("blockmeter: cannot measure quux: not a drive root; name a drive as D: or D:\\", reasons[1]);
+  EXPECT_EQ("blockmeter: cannot measure R: not a drive root; name a drive as D: or D:\\", reasons[2]);
 
   // The letter's folder gives the geometry; the letter with a second colon is
-  // the raw device behind it.
+  // the raw device behind it. With or without its backslash, a drive root
+  // names the same volume.
   std::string dosdevices = wine_prefix() + "/dosdevices";
   bool ok = false;
   shell("ln -sfn " + mount_point + " " + dosdevices + "/q: && ln -sfn " + device + " " + dosdevices + "/q::",
         &ok);
   ASSERT_TRUE(ok);
-  run = run_blockmeter({"Q:\\"}, GetParam());
+  run = run_blockmeter({"Q:", "Q:\\"}, GetParam());
   shell("rm -f " + dosdevices + "/q: " + dosdevices + "/q::", &ok);
   EXPECT_EQ(0, run.status) << run.err;
-  check_read_reports(run.err);
+  check_read_reports(run.err, {"Q:", "Q:\\"});
   std::vector<std::string> lines = split_lines(run.out);
   check_banner(lines);
-  ASSERT_GE(lines.size(), 3u);
+  size_t second = 3;
+  while (second < lines.size() && !lines[second].starts_with("drive Q:\\ ")) ++second;
+  ASSERT_LT(second, lines.size()) << run.out;
   unsigned block_size = 0;
   long long n_blocks = 0;
-  ASSERT_EQ(2, sscanf(lines[2].c_str(), "drive Q:\\ information: block_size=%u, n_blocks=%lld", &block_size,
+  ASSERT_EQ(2, sscanf(lines[2].c_str(), "drive Q: information: block_size=%u, n_blocks=%lld", &block_size,
                       &n_blocks))
       << lines[2];
   EXPECT_EQ(mount_blocks * 4096, (long long)block_size * n_blocks) << "the file system's size";
-  check_drive_output(lines, 2, "Q:\\", block_size, n_blocks, !run.err.empty());
+  std::vector<std::string> first(lines.begin(), lines.begin() + (long)second);
+  check_drive_output(first, 2, "Q:", block_size, n_blocks, !run.err.empty());
+  check_drive_output(lines, second, "Q:\\", block_size, n_blocks, !run.err.empty());
 }
 
 INSTANTIATE_ON_WINDOWS_BUILD(loop_volume_windows);

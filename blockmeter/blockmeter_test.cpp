@@ -2,6 +2,8 @@
 // the exit status.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "blockmeter.h"
 #include "fakes.h"
 
@@ -108,6 +110,58 @@ TEST_F(driver, failed_reads_are_reported_but_the_drive_counts_as_tested) {
   EXPECT_EQ(2u + 4, count_lines(r.err)) << "one line per row that made reads: 2 sequential, 4 random:\n"
                                         << r.err;
   EXPECT_NE(std::string::npos, r.out.find("              1             16              1       0.000000\n"));
+}
+
+// Measured in full or failed: a drive counts as measured only when both tests
+// ran, every buffer was allocated and no read failed; its tables keep their
+// form either way.
+TEST_F(driver, a_drive_not_measured_in_full_fails) {
+  struct {
+    const char *what;
+    int fail_alloc_at, fail_read_at, fail_position_at;
+    const char *err_start;
+  } cases[] = {
+      {"sequential buffer", 1, 0, 0,
+       "blockmeter: B: sequential test: cannot allocate 102400 bytes: fake error 5\n"},
+      {"random buffer", 3, 0, 0, "blockmeter: B: random range 8: cannot allocate 512 bytes: fake error 5\n"},
+      {"a read", 0, 10, 0,
+       "blockmeter: B: sequential 1 blocks: 1 of 16 reads failed or came back short; first: "},
+      {"a positioning", 0, 0, 21 + 50,
+       "blockmeter: B: random range 16: 1 of 100 reads failed or came back short; "},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    fake_hdd.fail_alloc_at = c.fail_alloc_at;
+    fake_hdd.fail_read_at = c.fail_read_at;
+    fake_hdd.fail_position_at = c.fail_position_at;
+    run_result r = run_with({"B", "SYSTEM"});
+    EXPECT_EQ(-1, r.status);
+    EXPECT_EQ(0u, r.err.find(c.err_start)) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("Random read test\n---------------------------\n   Random range"))
+        << r.out;
+    EXPECT_EQ("close SYSTEM", fake_hdd.events.back()) << "the next drive is still measured";
+  }
+}
+
+TEST_F(driver, nothing_to_measure_on_a_volume_of_no_blocks) {
+  fake_hdd.drives.push_back({"EMPTY", 4096, 0, -1, false, false});
+  run_result r = run_with({"EMPTY"});
+  EXPECT_EQ(-1, r.status);
+  EXPECT_EQ(std::vector<std::string>({"info EMPTY"}), fake_hdd.events) << "not opened";
+  EXPECT_EQ(r.out.size() - strlen("drive EMPTY information: block_size=4096, n_blocks=0\n"),
+            r.out.find("drive EMPTY information: block_size=4096, n_blocks=0\n"))
+      << "the information line, and no table after it:\n"
+      << r.out;
+  EXPECT_EQ("blockmeter: nothing to measure: EMPTY has 0 blocks of 4096 bytes\n", r.err);
+}
+
+TEST_F(driver, a_root_that_names_no_volume_is_turned_away_before_any_query) {
+  fake_hdd.bad_root = "quux";
+  run_result r = run_with({"quux", "B"});
+  EXPECT_EQ(-1, r.status);
+  EXPECT_EQ("blockmeter: cannot measure quux: not a fake root\n", r.err);
+  EXPECT_EQ("info B", fake_hdd.events.front());
 }
 
 TEST_F(driver, help_and_version_measure_nothing) {

@@ -25,6 +25,7 @@ struct fake_read {
 
 struct fake_hdd_state {
   std::vector<fake_drive> drives;
+  std::string bad_root;  // a root hdd_root_problem turns away
 
   // Knobs.
   uint32_t ms_per_read = 0;   // fake clock advance per read

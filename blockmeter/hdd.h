@@ -14,6 +14,11 @@ struct hdd_info {
   int64_t n_blocks;     // blocks counted for the volume
 };
 
+// Why root cannot name a volume on this system, or null when it can; asked
+// before anything else about root (Windows takes only drive roots: "D:" or
+// "D:\").
+const char *hdd_root_problem(const char *root);
+
 // Fills *info with the geometry of the volume at root. Returns 0, or -1 when
 // the system cannot tell it (the record is then left untouched).
 int get_hdd_info(const char *root, hdd_info *info);

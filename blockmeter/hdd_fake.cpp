@@ -18,6 +18,10 @@ constexpr int handle_base = 100;
 constexpr size_t page_size = 4096;
 
 static int last_error = 0;
+
+const char *hdd_root_problem(const char *root) {
+  return fake_hdd.bad_root == root ? "not a fake root" : nullptr;
+}
 static std::map<const void *, size_t> buffers;
 static std::map<int, int64_t> positions;  // open handle -> byte position
 

@@ -16,6 +16,15 @@ const char *const hdd_help_option = "/?";
 
 static DWORD last_error = 0;
 
+// The volume opened is \\.\X: from the root's first character, so the
+// geometry must come from that drive's root and nothing else: a relative
+// folder would be measured on another volume than the one read.
+const char *hdd_root_problem(const char *root) {
+  size_t length = strlen(root);
+  if ((length == 2 || (length == 3 && root[2] == '\\')) && root[1] == ':') return nullptr;
+  return "not a drive root; name a drive as D: or D:\\";
+}
+
 int get_hdd_info(const char *root, hdd_info *info) {
   DWORD sectors_per_cluster, bytes_per_sector, free_clusters, total_clusters;
   if (!GetDiskFreeSpaceA(root, &sectors_per_cluster, &bytes_per_sector, &free_clusters, &total_clusters)) {

@@ -11,4 +11,12 @@ int draw_random() {
   return (int)((random_state >> 16) & 0x7FFF);
 }
 
+// r × range overflows 64 bits for ranges above 2^63 / 32767; split range into
+// q × random_max + m and the product into r × q × random_max + r × m, whose
+// second part stays small.
+int64_t draw_block(int64_t range) {
+  int64_t r = draw_random();
+  return r * (range / random_max) + r * (range % random_max) / random_max;
+}
+
 void reset_random() { random_state = 1; }

@@ -9,11 +9,19 @@ constexpr int reps_halve_above_ms = 10000;
 constexpr int reps_double_below_ms = 500;
 constexpr int reads_double_below_ms = 4000;
 
+// The root named in the lines on standard error, and how many rows had reads
+// that failed, so that a test can tell whether it measured in full.
+static const char *reported_root = "";
+static int rows_with_failed_reads = 0;
+
+void name_read_reports(const char *root) { reported_root = root; }
+
 // What one row's reads delivered. Kept to plain counters, since it is
 // updated between the two tick readings.
 struct read_tally {
   int64_t blocks;    // whole blocks read
   int bad_reads;     // reads that failed or came back short
+  bool failed;       // at least one of them failed (not only came back short)
   int first_result;  // what the first bad read returned (-1: it failed)
   int first_error;   // the system's error code of that read, when it failed
 };
@@ -27,18 +35,42 @@ static inline void tally_read(read_tally *tally, int result, int nblocks) {
     tally->first_result = result;
     tally->first_error = result < 0 ? hdd_last_error() : 0;
   }
+  if (result < 0) tally->failed = true;
   if (result > 0) tally->blocks += result;
 }
 
-static void report_bad_reads(const read_tally *tally, int reads, int nblocks) {
+// The row a line on standard error is about: "sequential 11 blocks" or
+// "random range 4096".
+static void name_row(char *text, size_t size, bool random, int64_t key) {
+  snprintf(text, size, random ? "random range %lld" : "sequential %lld blocks", (long long)key);
+}
+
+static void report_bad_reads(const read_tally *tally, bool random, int64_t key, int reads, int nblocks) {
   if (tally->bad_reads == 0) return;
-  char reason[256];
+  if (tally->failed) ++rows_with_failed_reads;
+  char row[64], reason[256];
+  name_row(row, sizeof row, random, key);
   if (tally->first_result < 0)
     describe_hdd_error(tally->first_error, reason, sizeof reason);
   else
     snprintf(reason, sizeof reason, "%d of %d blocks read", tally->first_result, nblocks);
-  fprintf(stderr, "blockmeter: %d of %d reads failed or came back short; first: %s\n", tally->bad_reads,
-          reads, reason);
+  fprintf(stderr, "blockmeter: %s: %s: %d of %d reads failed or came back short; first: %s\n", reported_root,
+          row, tally->bad_reads, reads, reason);
+}
+
+// Allocates a buffer of nblocks blocks, or says on standard error why not.
+static void *alloc_buffer(const hdd_info *info, int nblocks, bool random, int64_t key) {
+  void *buf = alloc_hdd_buffer(info, nblocks);
+  if (buf != nullptr) return buf;
+  char row[64], reason[256];
+  if (random)
+    name_row(row, sizeof row, random, key);
+  else
+    snprintf(row, sizeof row, "sequential test");
+  describe_hdd_error(hdd_last_error(), reason, sizeof reason);
+  fprintf(stderr, "blockmeter: %s: %s: cannot allocate %lld bytes: %s\n", reported_root, row,
+          (long long)nblocks * info->block_size, reason);
+  return nullptr;
 }
 
 // The tick wraps at 2^32: the unsigned difference is right across the wrap.
@@ -55,8 +87,9 @@ static void print_header(const char *first_column, const char *second_column) {
 }
 
 int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_blocks, int steps) {
-  void *buf = alloc_hdd_buffer(info, max_blocks);
+  void *buf = alloc_buffer(info, max_blocks, false, 0);
   if (buf == nullptr) return -1;
+  int failed_before = rows_with_failed_reads;
   print_header("N Blocks", "N Reps");
   for (int step = 0; step < steps; ++step) {
     int nblocks = (max_blocks - 1) * step / (steps - 1) + 1;
@@ -70,18 +103,18 @@ int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_bloc
 
     int ms = elapsed_ms(first, second);
     printf("%15i%15i%15i%15f\n", nblocks, (int)reads, ms, mib_per_s(tally.blocks * info->block_size, ms));
-    report_bad_reads(&tally, (int)reads, nblocks);
+    report_bad_reads(&tally, false, nblocks, (int)reads, nblocks);
     if (ms > reps_halve_above_ms)
       reps >>= 1;
     else if (ms < reps_double_below_ms)
       reps <<= 1;
   }
   free_hdd_buffer(buf, info, max_blocks);
-  return 0;
+  return rows_with_failed_reads == failed_before ? 0 : -1;
 }
 
 int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int64_t range) {
-  void *buf = alloc_hdd_buffer(info, 1);
+  void *buf = alloc_buffer(info, 1, true, range);
   if (buf == nullptr) return -1;
   read_tally tally = {};
   int64_t previous = -1;
@@ -90,7 +123,7 @@ int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int6
     int64_t block;
     // Never the same block twice in a row, so no read is served by the
     // device's own cache of the one before. A range below 1 has one block.
-    do block = (int64_t)draw_random() * range / random_max;
+    do block = draw_block(range);
     while (block == previous && range > 0);
     tally_read(&tally, read_hdd(handle, info, block, 1, buf), 1);
     previous = block;
@@ -100,15 +133,18 @@ int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int6
   int ms = elapsed_ms(first, second);
   free_hdd_buffer(buf, info, 1);
   printf("%15lli%15i%15i%15f\n", (long long)range, reads, ms, mib_per_s(tally.blocks * info->block_size, ms));
-  report_bad_reads(&tally, reads, 1);
+  report_bad_reads(&tally, true, range, reads, 1);
   return ms;
 }
 
 int test_randomread(intptr_t handle, const hdd_info *info, int reads) {
+  int failed_before = rows_with_failed_reads;
+  bool allocated = true;
   print_header("Random range", "N reps");
   for (int64_t range = info->n_blocks; range > 1; range >>= 1) {
     int ms = test_randomread_range(handle, info, reads, range);
+    if (ms < 0) allocated = false;
     if (ms < reads_double_below_ms) reads <<= 1;
   }
-  return 0;
+  return allocated && rows_with_failed_reads == failed_before ? 0 : -1;
 }

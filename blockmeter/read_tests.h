@@ -2,25 +2,33 @@
 // standard output: header "%15s%15s%15s%15s", then rows "%15i%15i%15i%15f"
 // (the random table's first column is 64-bit). Speeds are in MiB per second,
 // computed from the whole blocks actually read. After a row in which reads
-// failed or came back short, one line on standard error says how many and why.
+// failed or came back short, one line on standard error names the root and
+// the row and says how many and why; so does a buffer that cannot be
+// allocated. A read that fails (an error, a failed positioning included) makes
+// its test's result -1; one that only comes back short, as at the volume's
+// end, does not.
 #pragma once
 
 #include <cstdint>
 
 #include "hdd.h"
 
+// Names root in the lines on standard error, until named again.
+void name_read_reports(const char *root);
+
 // Reads from block 0 in steps of 1 up to max_blocks blocks per read (steps at
 // least 2), reps reads per step, capped so that no step reads past n_blocks;
-// reps adapts to each step's time. Returns 0, or -1 when its buffer cannot be
-// allocated (nothing is printed then).
+// reps adapts to each step's time. Returns 0, or -1 when a read failed or its
+// buffer cannot be allocated (no table is printed then).
 int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_blocks, int steps);
 
 // Random single-block reads over the whole volume, then over ranges halved
 // pass by pass while above 1; reads per pass doubles after each fast pass.
-// Always returns 0.
+// Returns 0, or -1 when a read failed or a pass's buffer cannot be allocated
+// (that pass prints no row).
 int test_randomread(intptr_t handle, const hdd_info *info, int reads);
 
 // One pass: reads random blocks 0..range inclusive, never the same block twice
 // in a row, and prints its row. Returns the elapsed milliseconds (at least 1),
-// or -1 when its buffer cannot be allocated (nothing is printed then).
+// or -1 when its buffer cannot be allocated (no row is printed then).
 int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int64_t range);

@@ -41,7 +41,10 @@ table parse_table(const std::string &out) {
 
 class read_tests : public testing::Test {
  protected:
-  void SetUp() override { reset_fakes(); }
+  void SetUp() override {
+    reset_fakes();
+    name_read_reports("D");
+  }
   void TearDown() override { EXPECT_TRUE(fake_hdd.misuse.empty()) << fake_hdd.misuse.front(); }
 
   hdd_info add_drive(int64_t n_blocks, uint32_t block_size = 512) {
@@ -148,12 +151,14 @@ TEST_F(read_tests, speed_counts_only_the_blocks_really_read) {
   fake_hdd.fail_read_at = 3;
   fake_hdd.short_read_at = 5;
   fake_hdd.error_code = 77;
-  table t = run([&](intptr_t h) { return test_multisect(h, &info, 10, 4, 2); });
+  table t = run([&](intptr_t h) { return test_multisect(h, &info, 10, 4, 2); }, -1);
   ASSERT_EQ(2u, t.rows.size());
   EXPECT_EQ(10, t.rows[0].reads) << "failed reads are still reads made";
   EXPECT_EQ(9, t.rows[0].ms) << "a failed read costs the fake no time";
   EXPECT_NEAR(8 * 512 / 0.009 / 1048576, t.rows[0].speed, 1e-6) << "8 of 10 reads delivered";
-  EXPECT_EQ("blockmeter: 2 of 10 reads failed or came back short; first: fake error 77\n", err);
+  EXPECT_EQ(
+      "blockmeter: D: sequential 1 blocks: 2 of 10 reads failed or came back short; first: fake error 77\n",
+      err);
   // The short read left the position one block early: the next read starts there.
   EXPECT_EQ(3, fake_hdd.reads[5].block);
   EXPECT_NE(std::string::npos, out.find(t.header + "\n" + std::string(14, ' ') + "1"))
@@ -164,7 +169,10 @@ TEST_F(read_tests, short_read_is_reported_with_its_blocks) {
   hdd_info info = add_drive(1 << 20);
   fake_hdd.short_read_at = 2;  // the first read of the second row
   table t = run([&](intptr_t h) { return test_multisect(h, &info, 1, 5, 2); });
-  EXPECT_EQ("blockmeter: 1 of 2 reads failed or came back short; first: 4 of 5 blocks read\n", err);
+  EXPECT_EQ(
+      "blockmeter: D: sequential 5 blocks: 1 of 2 reads failed or came back short; first: 4 of 5 blocks "
+      "read\n",
+      err);
   EXPECT_NEAR((5 + 4) * 512 / 0.001 / 1048576, t.rows[1].speed, 1e-6);
 }
 
@@ -176,11 +184,12 @@ TEST_F(read_tests, byte_counts_are_64_bit) {
   EXPECT_NEAR(8192.0, t.rows[0].speed, 1e-6) << "8 GiB in one second";
 }
 
-TEST_F(read_tests, multisect_allocation_failure_prints_nothing) {
+TEST_F(read_tests, multisect_allocation_failure_prints_no_table_and_says_why) {
   hdd_info info = add_drive(1000);
   fake_hdd.fail_alloc_at = 1;
   run([&](intptr_t h) { return test_multisect(h, &info, 1000, 200, 20); }, -1);
   EXPECT_EQ("", out);
+  EXPECT_EQ("blockmeter: D: sequential test: cannot allocate 102400 bytes: fake error 5\n", err);
   EXPECT_TRUE(fake_hdd.reads.empty());
 }
 
@@ -241,7 +250,8 @@ TEST_F(read_tests, random_range_column_is_64_bit) {
 TEST_F(read_tests, random_pass_without_buffer_skips_to_the_next_range) {
   hdd_info info = add_drive(16);
   fake_hdd.fail_alloc_at = 2;
-  table t = run([&](intptr_t h) { return test_randomread(h, &info, 100); });
+  table t = run([&](intptr_t h) { return test_randomread(h, &info, 100); }, -1);
+  EXPECT_EQ("blockmeter: D: random range 8: cannot allocate 512 bytes: fake error 5\n", err);
   ASSERT_EQ(3u, t.rows.size()) << out;
   EXPECT_EQ(16, t.rows[0].first);
   EXPECT_EQ(4, t.rows[1].first);
@@ -249,11 +259,53 @@ TEST_F(read_tests, random_pass_without_buffer_skips_to_the_next_range) {
   EXPECT_EQ(2, t.rows[2].first);
 }
 
+// A failed positioning is a failed read, with the system's reason; a read that
+// only comes back short (past the volume's end) is no failure.
+TEST_F(read_tests, random_failed_positioning_fails_the_test_and_short_reads_do_not) {
+  hdd_info info = add_drive(8);
+  fake_hdd.fail_position_at = 150;  // in the second pass, range 4
+  fake_hdd.error_code = 22;
+  table t = run([&](intptr_t h) { return test_randomread(h, &info, 100); }, -1);
+  ASSERT_EQ(3u, t.rows.size());
+  EXPECT_EQ("blockmeter: D: random range 4: 1 of 200 reads failed or came back short; first: fake error 22\n",
+            err);
+  EXPECT_EQ(100u + 200 + 400 - 1, fake_hdd.reads.size()) << "the failed positioning made no read";
+
+  reset_fakes();
+  name_read_reports("D");
+  info = add_drive(8);
+  fake_hdd.drives[0].device_blocks = 0;  // every read comes back empty, without an error
+  t = run([&](intptr_t h) { return test_randomread(h, &info, 100); });
+  EXPECT_EQ(3u, t.rows.size());
+  EXPECT_EQ(0u,
+            err.find("blockmeter: D: random range 8: 100 of 100 reads failed or came back short; first: 0 of "
+                     "1 blocks read\n"))
+      << err;
+}
+
 TEST_F(read_tests, random_test_on_one_block_prints_only_its_header) {
   hdd_info info = add_drive(1);
   table t = run([&](intptr_t h) { return test_randomread(h, &info, 100); });
   EXPECT_EQ(random_header, t.header);
   EXPECT_TRUE(t.rows.empty());
+}
+
+// Worked out apart, in exact integers: r × range ÷ 32767 for the first values
+// r of the sequence (41, 18467, 6334, 26500), where r × range overflows 64 bits.
+TEST(random_block, draws_blocks_exactly_in_the_largest_ranges) {
+  const int64_t ranges[] = {INT64_MAX, (1LL << 62) + 12345};
+  const int64_t expected[][4] = {
+      {11540826243203400, 5198157030078955803, 1782916912791471601, 7459314523046100005},
+      {5770413121601715, 2599078515039484859, 891458456395738187, 3729657261523059987}};
+  for (int i = 0; i < 2; ++i) {
+    reset_random();
+    for (int64_t block : expected[i]) EXPECT_EQ(block, draw_block(ranges[i])) << "range " << ranges[i];
+  }
+  reset_random();
+  for (int i = 0; i < 100000; ++i) {
+    int64_t block = draw_block(INT64_MAX);
+    ASSERT_TRUE(block >= 0 && block <= INT64_MAX) << block;
+  }
 }
 
 TEST(random_block, draws_the_classic_sequence) {
