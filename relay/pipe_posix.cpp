@@ -1,3 +1,4 @@
+// Linux and glibc: pipe2 and its O_CLOEXEC.
 #include "pipe.h"
 
 #include <errno.h>

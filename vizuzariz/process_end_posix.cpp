@@ -1,3 +1,4 @@
+// glibc: flockfile and fflush_unlocked.
 #include "process_end.h"
 
 #include <stdio.h>
