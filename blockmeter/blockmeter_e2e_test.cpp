@@ -261,9 +261,16 @@ TEST_P(blockmeter_on_each_build, help_version_and_option_like_roots) {
 
 INSTANTIATE_ON_EACH_BUILD(blockmeter_on_each_build);
 
-TEST(blockmeter_e2e, never_opens_anything_for_writing) {
-  if (access("/usr/bin/strace", X_OK) != 0) SKIP_OR_FAIL("strace not found (Debian package: strace)");
+// Cases that watch blockmeter's system calls with strace, on a small file.
+class traced : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (access("/usr/bin/strace", X_OK) != 0) SKIP_OR_FAIL("strace not found (Debian package: strace)");
+  }
   std::string path = scratch_dir() + "/traced.img";
+};
+
+TEST_F(traced, never_opens_anything_for_writing) {
   make_file(path, 64 * 1024);
   program_run run;
   std::vector<std::string> opens = traced_opens({path}, &run);
@@ -273,9 +280,7 @@ TEST(blockmeter_e2e, never_opens_anything_for_writing) {
 
 // Between the two tick readings of a row lie only the reads: one read call per
 // sequential read, one positioning and one read per random read, nothing else.
-TEST(blockmeter_e2e, reads_cost_one_system_call_each) {
-  if (access("/usr/bin/strace", X_OK) != 0) SKIP_OR_FAIL("strace not found (Debian package: strace)");
-  std::string path = scratch_dir() + "/counted.img";
+TEST_F(traced, reads_cost_one_system_call_each) {
   make_file(path, 64 * 1024);
   program_run run;
   std::vector<std::string> trace = traced_run({"-s", "100", "-e", "signal=none"}, {}, {path}, &run);
@@ -353,11 +358,9 @@ std::string without_times(const std::string &out) {
 // highest among ordinary tasks and the real-time I/O class, asked once before
 // the volume is looked at. Refused, as to a user without the rights, it
 // changes nothing the program prints or returns.
-TEST(blockmeter_e2e, raises_priority_without_real_time_scheduling) {
-  if (access("/usr/bin/strace", X_OK) != 0) SKIP_OR_FAIL("strace not found (Debian package: strace)");
+TEST_F(traced, raises_priority_without_real_time_scheduling) {
   if (geteuid() != 0) SKIP_OR_FAIL("running as another user needs root");
   // So small that no row comes near the times at which reads adapt.
-  std::string path = scratch_dir() + "/priority.img";
   make_file(path, 8 * 1024);
   program_run as_root, as_nobody;
   std::vector<std::string> calls = traced_priority({}, path, &as_root);
@@ -406,9 +409,8 @@ TEST(blockmeter_e2e, nothing_to_measure_in_a_file_under_one_block) {
             run.err);
 }
 
-// Results lost on their way out are no success; and a standard stream that
-// was closed is never taken by the volume, which would then get the tables.
-TEST(blockmeter_e2e, lost_output_fails_and_no_volume_becomes_a_standard_stream) {
+// Results lost on their way out are no success.
+TEST(blockmeter_e2e, lost_output_fails) {
   std::string path = scratch_dir() + "/output.img";
   make_file(path, 8 * 1024);
   std::string blockmeter = program_path(native_build(), "blockmeter");
@@ -422,7 +424,12 @@ TEST(blockmeter_e2e, lost_output_fails_and_no_volume_becomes_a_standard_stream) 
     EXPECT_EQ(255, run.status);
     EXPECT_EQ("blockmeter: cannot write to standard output: No space left on device\n", run.err);
   }
-  if (access("/usr/bin/strace", X_OK) != 0) SKIP_OR_FAIL("strace not found (Debian package: strace)");
+}
+
+// A standard stream that was closed is never taken by the volume, which would
+// then get the tables.
+TEST_F(traced, no_volume_becomes_a_standard_stream) {
+  make_file(path, 8 * 1024);
   program_run run;
   std::vector<std::string> opens =
       traced_run({"-e", "trace=openat"}, {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-"}, {path}, &run);
@@ -524,8 +531,7 @@ TEST_F(loop_volume, shows_the_geometry_to_a_user_who_cannot_open_it) {
 class loop_volume_windows : public loop_volume, public testing::WithParamInterface<const test_build *> {
  protected:
   void SetUp() override {
-    std::string missing = build_missing(GetParam());
-    if (!missing.empty()) SKIP_OR_FAIL(missing);
+    SKIP_UNLESS_RUNNABLE(GetParam());
     loop_volume::SetUp();
   }
 };

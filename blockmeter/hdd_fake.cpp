@@ -51,25 +51,27 @@ static fake_drive *drive_of(intptr_t handle) {
 
 static void misuse(const std::string &what) { fake_hdd.misuse.push_back(what); }
 
-int get_hdd_info(const char *root, hdd_info *info) {
-  fake_hdd.events.push_back(std::string("info ") + root);
+// Logs "EVENT ROOT" and returns root's drive, or null, with the fake's error
+// code, when there is none or its knob fails the call.
+static fake_drive *drive_for(const char *event, const char *root, bool fake_drive::*fails) {
+  fake_hdd.events.push_back(std::string(event) + " " + root);
   fake_drive *drive = find_drive(root);
-  if (drive == nullptr || drive->geometry_fails) {
-    last_error = fake_hdd.error_code;
-    return -1;
-  }
+  if (drive != nullptr && !(drive->*fails)) return drive;
+  last_error = fake_hdd.error_code;
+  return nullptr;
+}
+
+int get_hdd_info(const char *root, hdd_info *info) {
+  fake_drive *drive = drive_for("info", root, &fake_drive::geometry_fails);
+  if (drive == nullptr) return -1;
   info->block_size = drive->block_size;
   info->n_blocks = drive->n_blocks;
   return 0;
 }
 
 intptr_t open_hdd(const char *root) {
-  fake_hdd.events.push_back(std::string("open ") + root);
-  fake_drive *drive = find_drive(root);
-  if (drive == nullptr || drive->open_fails) {
-    last_error = fake_hdd.error_code;
-    return -1;
-  }
+  fake_drive *drive = drive_for("open", root, &fake_drive::open_fails);
+  if (drive == nullptr) return -1;
   int handle = handle_base + (int)(drive - fake_hdd.drives.data());
   if (positions.count(handle) != 0) misuse("opened twice: " + drive->root);
   positions[handle] = 0;

@@ -52,12 +52,16 @@ std::string console_text(const test_build *build, const std::string &text);
 // The lines of text, without their line ends (LF or CR LF).
 std::vector<std::string> split_lines(const std::string &text);
 
+// Skips the current test (fails it under CI) when build cannot run here.
+#define SKIP_UNLESS_RUNNABLE(build)                \
+  do {                                             \
+    std::string missing_ = build_missing(build);   \
+    if (!missing_.empty()) SKIP_OR_FAIL(missing_); \
+  } while (0)
+
 class each_build : public testing::TestWithParam<const test_build *> {
  protected:
-  void SetUp() override {
-    std::string missing = build_missing(build());
-    if (!missing.empty()) SKIP_OR_FAIL(missing);
-  }
+  void SetUp() override { SKIP_UNLESS_RUNNABLE(build()); }
   const test_build *build() const { return GetParam(); }
 };
 
