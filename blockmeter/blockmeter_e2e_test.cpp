@@ -226,8 +226,12 @@ TEST(blockmeter_e2e, fails_clearly_on_roots_it_cannot_read) {
   std::string expected =
       "blockmeter: cannot read the geometry of /nonexistent/root: No such file or directory\n";
   if (have_tmpfs)
-    expected += "blockmeter: cannot read the geometry of " + tmpfs + ": Block device required\n";
-  expected += "blockmeter: cannot read the geometry of /dev/null: Block device required\n";
+    expected += "blockmeter: cannot read the geometry of " + tmpfs +
+                ": it is on a tmpfs file system, which has no block device; name a device node, or a file on "
+                "a disk file system\n";
+  expected +=
+      "blockmeter: cannot read the geometry of /dev/null: it is a character device, not a block device, "
+      "directory or regular file\n";
   EXPECT_EQ(expected, run.err);
   bool unmounted = false;
   if (have_tmpfs) shell("umount " + tmpfs, &unmounted);
