@@ -277,6 +277,13 @@ static int find_holding_device(const struct statx *stx, dev_t *device) {
     dev_t devices[max_btrfs_devices];
     int count = btrfs_devices(source.st_rdev, devices);
     if (count > 1) {
+      // In order of device number, as sysfs lists them in no set order.
+      for (int i = 1; i < count; ++i)
+        for (int j = i; j > 0 && devices[j] < devices[j - 1]; --j) {
+          dev_t swapped = devices[j];
+          devices[j] = devices[j - 1];
+          devices[j - 1] = swapped;
+        }
       char names[512] = "";
       size_t used = 0;
       for (int i = 0; i < count && used < sizeof names; ++i) {
