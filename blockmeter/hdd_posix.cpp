@@ -270,10 +270,13 @@ static int find_holding_device(const struct statx *stx, dev_t *device) {
         "mount is not listed in /proc/self/mountinfo",
         major(own), minor(own));
   struct stat source;
-  bool on_device = mount.source[0] == '/' && stat(mount.source, &source) == 0 && S_ISBLK(source.st_mode);
-  if (strcmp(mount.fs_type, "btrfs") == 0) {
-    if (!on_device)
-      return fail_because("its btrfs file system's device %s is not a block device here", mount.source);
+  bool source_found = mount.source[0] == '/' && stat(mount.source, &source) == 0;
+  bool on_device = source_found && S_ISBLK(source.st_mode);
+  // A device mounted from outside this mount namespace, as in a container.
+  if (!source_found && strncmp(mount.source, "/dev/", 5) == 0)
+    return fail_because("its %s file system's device %s is not present here; name a device node instead",
+                        mount.fs_type, mount.source);
+  if (on_device && strcmp(mount.fs_type, "btrfs") == 0) {
     dev_t devices[max_btrfs_devices];
     int count = btrfs_devices(source.st_rdev, devices);
     if (count > 1) {
