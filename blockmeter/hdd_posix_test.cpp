@@ -80,7 +80,8 @@ void swap_for_other_file(const std::string &root) {
 }
 
 TEST(hdd_posix, opens_only_the_file_whose_geometry_was_read) {
-  std::string dir = bin_dir() + "/../scratch/hdd_posix";
+  std::string scratch = bin_dir() + "/../scratch", dir = scratch + "/hdd_posix";
+  mkdir(scratch.c_str(), 0755);
   mkdir(dir.c_str(), 0700);
   struct swap_case {
     const char *what;
