@@ -14,9 +14,23 @@ constexpr int multisect_steps = 20;
 constexpr int randomread_reads = 100;
 
 static void report_hdd_failure(const char *what, const char *root) {
-  char reason[256];
+  char reason[1024], volume[1024];
   describe_hdd_error(hdd_last_error(), reason, sizeof reason);
-  fprintf(stderr, "blockmeter: %s %s: %s\n", what, root, reason);
+  name_hdd_volume(root, volume, sizeof volume);
+  fprintf(stderr, "blockmeter: %s %s: %s\n", what, volume, reason);
+}
+
+// Reads of a file's holes and unwritten extents are answered without the
+// device, and would make its speeds look higher than they are.
+static void warn_of_unbacked_blocks(const char *root, intptr_t handle) {
+  hdd_backing backing = {};
+  if (get_hdd_backing(handle, &backing) != 0 || backing.unbacked_bytes <= 0 || backing.bytes <= 0) return;
+  fprintf(stderr,
+          "blockmeter: warning: %.1f%% of %s (%lld of %lld bytes) is holes or unwritten extents, which are "
+          "not on the device: reads there never reach it, so the speeds shown are too high; write the file "
+          "with real data first\n",
+          100.0 * (double)backing.unbacked_bytes / (double)backing.bytes, root,
+          (long long)backing.unbacked_bytes, (long long)backing.bytes);
 }
 
 int test_hdd(const char *root) {
@@ -41,6 +55,7 @@ int test_hdd(const char *root) {
     report_hdd_failure("cannot open", root);
     return -1;
   }
+  warn_of_unbacked_blocks(root, handle);
   name_read_reports(root);
   puts("Multisector read test\n---------------------------");
   int sequential = test_multisect(handle, &info, multisect_reps, multisect_max_blocks, multisect_steps);

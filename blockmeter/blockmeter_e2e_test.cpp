@@ -15,7 +15,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "test_build.h"
+#include "e2e_support.h"
 
 namespace {
 
@@ -25,22 +25,6 @@ constexpr int run_timeout_ms = 120000;
 const char leak_check_off[] = "ASAN_OPTIONS=detect_leaks=0";
 
 std::string scratch_dir() { return ::scratch_dir("blockmeter"); }
-
-void make_file(const std::string &path, size_t bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  uint32_t state = 12345;
-  for (size_t i = 0; i < bytes; ++i) file.put((char)((state = state * 1103515245u + 12345u) >> 24));
-}
-
-program_run run_blockmeter(const std::vector<std::string> &args, const test_build *build = native_build()) {
-  program_options options;
-  options.timeout_ms = std::max(run_timeout_ms, build->timeout_ms);
-  program_run run;
-  EXPECT_TRUE(run_program(build_command(build, program_path(build, "blockmeter"), args), &options, &run))
-      << run.error;
-  EXPECT_FALSE(run.timed_out) << "blockmeter did not end within " << options.timeout_ms / 1000 << " s";
-  return run;
-}
 
 // Whether value is start doubled or halved (by shifts) some number of times.
 bool is_shifted(long long value, long long start) {
@@ -145,25 +129,6 @@ uint32_t direct_read_unit(const std::string &path) {
   return unit == 256 ? 0 : unit;
 }
 
-// Every line on standard error must be a report of reads of one of roots
-// that came back short, naming its row and the first reason.
-void check_read_reports(const std::string &err, const std::vector<std::string> &roots) {
-  for (const std::string &line : split_lines(err)) {
-    const std::string *root = nullptr;
-    for (const std::string &candidate : roots)
-      if (line.starts_with("blockmeter: " + candidate + ": ")) root = &candidate;
-    ASSERT_NE(nullptr, root) << "names none of the roots: " << line;
-    const char *row = line.c_str() + strlen("blockmeter: : ") + root->size();
-    long long key = 0;
-    int bad = 0, reads = 0, end = 0;
-    bool parsed = sscanf(row, "sequential %lld blocks: %d of %d reads failed or came back short; first: %n",
-                         &key, &bad, &reads, &end) == 3 ||
-                  sscanf(row, "random range %lld: %d of %d reads failed or came back short; first: %n", &key,
-                         &bad, &reads, &end) == 3;
-    EXPECT_TRUE(parsed && bad >= 1 && bad <= reads && end > 0 && row[end] != '\0') << line;
-  }
-}
-
 // Runs blockmeter (this build's) under strace with strace_options, after the
 // command prefix (such as setpriv); returns the lines of the trace.
 std::vector<std::string> traced_run(const std::vector<std::string> &strace_options,
@@ -228,8 +193,12 @@ TEST(blockmeter_e2e, fails_clearly_on_roots_it_cannot_read) {
   std::string expected =
       "blockmeter: cannot read the geometry of /nonexistent/root: No such file or directory\n";
   if (have_tmpfs)
-    expected += "blockmeter: cannot read the geometry of " + tmpfs + ": Block device required\n";
-  expected += "blockmeter: cannot read the geometry of /dev/null: Block device required\n";
+    expected += "blockmeter: cannot read the geometry of " + tmpfs +
+                ": it is on a tmpfs file system, which has no block device; name a device node, or a file on "
+                "a disk file system\n";
+  expected +=
+      "blockmeter: cannot read the geometry of /dev/null: it is a character device, not a block device, "
+      "directory or regular file\n";
   EXPECT_EQ(expected, run.err);
   bool unmounted = false;
   if (have_tmpfs) shell("umount " + tmpfs, &unmounted);

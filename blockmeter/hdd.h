@@ -27,6 +27,23 @@ int get_hdd_info(const char *root, hdd_info *info);
 // mode that can write. Returns the handle, or -1.
 intptr_t open_hdd(const char *root);
 
+// Writes into text, at most size bytes, how a message names the volume at
+// root: "ROOT (device NODE)" when the latest get_hdd_info or open_hdd of root
+// failed on a device node of another name, else root itself.
+void name_hdd_volume(const char *root, char *text, size_t size);
+
+// How much of a volume lies on its device.
+struct hdd_backing {
+  int64_t bytes;           // the volume's size; 0 for a device
+  int64_t unbacked_bytes;  // of those, bytes whose reads never reach the device
+                           // (a file's holes and unwritten extents)
+};
+
+// Fills *backing for the volume open at handle, without reading it, and leaves
+// its position at block 0. Returns 0, or -1 when the system cannot tell (the
+// record is then left untouched).
+int get_hdd_backing(intptr_t handle, hdd_backing *backing);
+
 // Closes a handle from open_hdd. Returns nonzero on success, 0 on failure.
 int close_hdd(intptr_t handle);
 
@@ -54,11 +71,12 @@ int read_hdd(intptr_t handle, const hdd_info *info, int64_t block, int nblocks, 
 int read_hdd_cur(intptr_t handle, const hdd_info *info, int nblocks, void *buf);
 
 // The system's error code of the latest failed operation (errno on Linux,
-// GetLastError() on Windows); 0 when none failed yet.
+// GetLastError() on Windows), or a code of the backend's own for a reason no
+// system code states; 0 when none failed yet.
 int hdd_last_error();
 
-// Writes the system's text for an error code into text, at most size bytes
-// including the terminating null.
+// Writes the text for an error code from hdd_last_error() into text, at most
+// size bytes including the terminating null.
 void describe_hdd_error(int code, char *text, size_t size);
 
 // The root read when none is named: the system's own drive.

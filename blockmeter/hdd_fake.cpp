@@ -78,6 +78,18 @@ intptr_t open_hdd(const char *root) {
   return handle;
 }
 
+void name_hdd_volume(const char *root, char *text, size_t size) { snprintf(text, size, "%s", root); }
+
+int get_hdd_backing(intptr_t handle, hdd_backing *backing) {
+  fake_drive *drive = drive_of(handle);
+  if (drive == nullptr) {
+    misuse("backing asked of a handle not open");
+    return -1;
+  }
+  *backing = {drive->n_blocks * drive->block_size, 0};
+  return 0;
+}
+
 int close_hdd(intptr_t handle) {
   fake_drive *drive = drive_of(handle);
   if (drive == nullptr) {

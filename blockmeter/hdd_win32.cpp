@@ -45,6 +45,14 @@ intptr_t open_hdd(const char *root) {
   return (intptr_t)handle;
 }
 
+void name_hdd_volume(const char *root, char *text, size_t size) { snprintf(text, size, "%s", root); }
+
+// A volume is opened raw: every block of it is on the device.
+int get_hdd_backing(intptr_t, hdd_backing *backing) {
+  *backing = {0, 0};
+  return 0;
+}
+
 int close_hdd(intptr_t handle) {
   BOOL closed = CloseHandle((HANDLE)handle);
   if (!closed) last_error = GetLastError();

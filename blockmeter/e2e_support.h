@@ -1,0 +1,19 @@
+// What the end-to-end suites of the built blockmeter share.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "test_build.h"
+
+// Writes bytes of data no layer can compress or skip to path.
+void make_file(const std::string &path, size_t bytes);
+
+// Runs the build's blockmeter with args, within two minutes; or, given
+// limit_ms, for that long at most, ended then without failing the test.
+program_run run_blockmeter(const std::vector<std::string> &args, const test_build *build = native_build(),
+                           int limit_ms = 0);
+
+// Checks that every line of err reports reads of one of roots that failed or
+// came back short, naming its row and the first reason.
+void check_read_reports(const std::string &err, const std::vector<std::string> &roots);
