@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr int run_timeout_ms = 120000;
 
 // The sanitizers' leak check cannot work in a traced process.
 const char leak_check_off[] = "ASAN_OPTIONS=detect_leaks=0";
@@ -135,14 +134,10 @@ std::vector<std::string> traced_run(const std::vector<std::string> &strace_optio
                                     const std::vector<std::string> &prefix,
                                     const std::vector<std::string> &args, program_run *run) {
   std::string trace = scratch_dir() + "/run.trace";
-  std::vector<std::string> argv = {"/usr/bin/env", leak_check_off, "/usr/bin/strace", "-qq", "-o", trace};
+  std::vector<std::string> command = {"/usr/bin/env", leak_check_off, "/usr/bin/strace", "-qq", "-o", trace};
   for (const std::vector<std::string> *part : {&strace_options, &prefix})
-    argv.insert(argv.end(), part->begin(), part->end());
-  argv.push_back(program_path(native_build(), "blockmeter"));
-  argv.insert(argv.end(), args.begin(), args.end());
-  program_options options;
-  options.timeout_ms = run_timeout_ms;
-  EXPECT_TRUE(run_program(argv, &options, run)) << run->error;
+    command.insert(command.end(), part->begin(), part->end());
+  *run = run_blockmeter_under(command, args);
   std::ifstream file(trace);
   std::vector<std::string> lines;
   for (std::string line; std::getline(file, line);) lines.push_back(line);
@@ -331,7 +326,7 @@ TEST_F(traced, raises_priority_without_real_time_scheduling) {
   if (geteuid() != 0) SKIP_OR_FAIL("running as another user needs root");
   // So small that no row comes near the times at which reads adapt.
   make_file(path, 8 * 1024);
-  program_run as_root, as_nobody;
+  program_run as_root, nobody_run;
   std::vector<std::string> calls = traced_priority({}, path, &as_root);
   ASSERT_EQ(0, as_root.status) << as_root.err;
   ASSERT_GE(calls.size(), 3u);
@@ -342,8 +337,7 @@ TEST_F(traced, raises_priority_without_real_time_scheduling) {
   for (size_t i = 2; i < calls.size(); ++i)
     EXPECT_NE(std::string::npos, calls[i].find("\"" + path + "\"")) << "asked again or late: " << calls[i];
 
-  calls = traced_priority({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}, path,
-                          &as_nobody);
+  calls = traced_priority(as_nobody, path, &nobody_run);
   int refused = 0;
   for (const std::string &call : calls) {
     EXPECT_EQ(std::string::npos, call.find("sched_")) << call;
@@ -352,9 +346,9 @@ TEST_F(traced, raises_priority_without_real_time_scheduling) {
       ++refused;
   }
   EXPECT_EQ(2, refused) << "both requests refused";
-  EXPECT_EQ(as_root.status, as_nobody.status);
-  EXPECT_EQ(as_root.err, as_nobody.err);
-  EXPECT_EQ(without_times(as_root.out), without_times(as_nobody.out));
+  EXPECT_EQ(as_root.status, nobody_run.status);
+  EXPECT_EQ(as_root.err, nobody_run.err);
+  EXPECT_EQ(without_times(as_root.out), without_times(nobody_run.out));
 }
 
 // A file of less than one block holds nothing to read: no tables, a failure.
@@ -482,12 +476,7 @@ TEST_F(loop_volume, reads_the_device_by_its_mount_point_and_its_node) {
 }
 
 TEST_F(loop_volume, shows_the_geometry_to_a_user_who_cannot_open_it) {
-  program_options options;
-  program_run run;
-  ASSERT_TRUE(run_program({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                           program_path(native_build(), "blockmeter"), device},
-                          &options, &run))
-      << run.error;
+  program_run run = run_blockmeter_under(as_nobody, {device});
   EXPECT_EQ(255, run.status);
   std::vector<std::string> lines = split_lines(run.out);
   ASSERT_EQ(4u, lines.size()) << run.out;

@@ -27,6 +27,22 @@ program_run run_blockmeter(const std::vector<std::string> &args, const test_buil
   return run;
 }
 
+const std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                            "--clear-groups"};
+
+program_run run_blockmeter_under(const std::vector<std::string> &prefix,
+                                 const std::vector<std::string> &args) {
+  std::vector<std::string> argv = prefix;
+  argv.push_back(program_path(native_build(), "blockmeter"));
+  argv.insert(argv.end(), args.begin(), args.end());
+  program_options options;
+  options.timeout_ms = run_timeout_ms;
+  program_run run;
+  EXPECT_TRUE(run_program(argv, &options, &run)) << run.error;
+  EXPECT_FALSE(run.timed_out) << "blockmeter did not end within " << options.timeout_ms / 1000 << " s";
+  return run;
+}
+
 void check_read_reports(const std::string &err, const std::vector<std::string> &roots) {
   for (const std::string &line : split_lines(err)) {
     const std::string *root = nullptr;

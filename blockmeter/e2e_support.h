@@ -14,6 +14,14 @@ void make_file(const std::string &path, size_t bytes);
 program_run run_blockmeter(const std::vector<std::string> &args, const test_build *build = native_build(),
                            int limit_ms = 0);
 
+// Runs this build's blockmeter with args under the command prefix (such as
+// strace or setpriv), within two minutes.
+program_run run_blockmeter_under(const std::vector<std::string> &prefix,
+                                 const std::vector<std::string> &args);
+
+// The command prefix that runs a program as nobody.
+extern const std::vector<std::string> as_nobody;
+
 // Checks that every line of err reports reads of one of roots that failed or
 // came back short, naming its row and the first reason.
 void check_read_reports(const std::string &err, const std::vector<std::string> &roots);

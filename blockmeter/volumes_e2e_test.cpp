@@ -121,6 +121,13 @@ class volumes : public testing::Test {
     return !point.empty();
   }
 
+  // A file of 64 KiB on the volume; returns its path.
+  std::string volume_file() {
+    std::string file = point + "/file.img";
+    make_file(file, 64 * 1024);
+    return file;
+  }
+
   // Runs blockmeter on file in full, then on the mount point for a bounded
   // time: checks each one's geometry, that the device was opened and read
   // for the directory, and that the reads the rows count reached the device,
@@ -185,8 +192,7 @@ TEST_F(volumes, xfs_by_its_mount_point_and_a_file) {
   // 300 MiB: the smallest xfs that mkfs.xfs makes.
   if (!make_volume("xfs", 300, 512, "mkfs.xfs -q -f"))
     SKIP_OR_FAIL("losetup, mkfs.xfs or mount refused here (Debian package: xfsprogs)");
-  std::string file = point + "/file.img";
-  make_file(file, 64 * 1024);
+  std::string file = volume_file();
   struct statvfs vfs;
   ASSERT_EQ(0, statvfs(point.c_str(), &vfs));
   check_file_then_directory(file, info_line(file, 512, 128), 128,
@@ -224,11 +230,7 @@ TEST_F(volumes, a_partition_of_a_loop_device) {
   EXPECT_GE(reads, table_reads(drive) / 2) << "reads the partition completed";
 
   // A user without the rights to the node sees the geometry, and which node.
-  program_options options;
-  ASSERT_TRUE(run_program({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                           program_path(native_build(), "blockmeter"), point},
-                          &options, &run))
-      << run.error;
+  run = run_blockmeter_under(as_nobody, {point});
   EXPECT_EQ(255, run.status);
   EXPECT_EQ(info_line(point, 4096, n_blocks), split_lines(run.out).at(2));
   EXPECT_EQ("blockmeter: cannot open " + point + " (device " + partition + "): Permission denied\n", run.err);
@@ -260,8 +262,7 @@ TEST_F(volumes, a_file_its_file_system_does_not_read_directly) {
   // 8 MiB: room for a journal.
   if (!make_volume("journal", 8, 4096, "mkfs.ext4 -q -F -b 4096", "-o data=journal"))
     SKIP_OR_FAIL("losetup, mkfs.ext4 or a data=journal mount refused here");
-  std::string file = point + "/file.img";
-  make_file(file, 64 * 1024);
+  std::string file = volume_file();
   struct statx stx;
   if (statx(AT_FDCWD, file.c_str(), 0, STATX_DIOALIGN, &stx) != 0 || (stx.stx_mask & STATX_DIOALIGN) == 0)
     SKIP_OR_FAIL("this kernel does not say whether a file is read directly");
