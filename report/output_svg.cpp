@@ -143,7 +143,8 @@ static std::string point_tip(const std::string &label, const std::string &what, 
 }
 
 // The two charts' series: one per drive, one point per row. A sequential row
-// is placed at its printed speed; a random row needs reads to have a time.
+// is placed at its printed speed, even with no reads (its speed is then 0); a
+// random row needs reads to have a time.
 static void make_charts(const std::vector<report_input> *inputs, chart *sequential, chart *random) {
   size_t drive_index = 0;
   for (const report_input &input : *inputs)
@@ -154,6 +155,7 @@ static void make_charts(const std::vector<report_input> *inputs, chart *sequenti
       for (const report_row &row : drive.sequential.rows) {
         row_figures f;
         derive_row(&drive, &row, false, &f);
+        if (f.bytes_per_read <= 0) continue;  // "0 blocks per read": nowhere on a log scale
         seq.points.push_back(
             {f.bytes_per_read, row.mib_per_s, !f.measured || f.coarse, row.failed_reads,
              point_tip(label, format_size(f.bytes_per_read) + " per read, " + row.mib_per_s_text + " MiB/s",

@@ -11,6 +11,7 @@ constexpr int sequential_table_rows = 20;
 constexpr size_t longest_line = 128 * 1024;
 
 constexpr std::string_view info_marker = " information: block_size=";
+constexpr std::string_view n_blocks_marker = ", n_blocks=";
 constexpr std::string_view failure_marker = "reads failed or came back short";
 
 static std::string_view trim(std::string_view text) {
@@ -34,9 +35,9 @@ static bool split_words(std::string_view text, std::string_view *words, int max,
 
 // Headers are compared word by word, so the column widths do not matter.
 static bool is_header(std::string_view line, const std::string_view *expected) {
-  std::string_view words[9];
+  std::string_view words[6];
   int count = 0;
-  if (!split_words(line, words, 9, &count) || count != 6) return false;
+  if (!split_words(line, words, 6, &count) || count != 6) return false;
   for (int i = 0; i < count; ++i)
     if (words[i] != expected[i]) return false;
   return true;
@@ -84,13 +85,13 @@ static int parse_info_line(std::string_view line, report_drive *drive) {
   size_t marker = line.rfind(info_marker);
   if (marker == std::string_view::npos) return 0;
   std::string_view numbers = trim(line.substr(marker + info_marker.size()));
-  size_t comma = numbers.find(", n_blocks=");
+  size_t comma = numbers.find(n_blocks_marker);
   if (comma == std::string_view::npos) return -1;
   *drive = report_drive{};
   // An empty root shares its blank with "drive ": the marker starts at 5.
   if (marker >= 6) drive->root = line.substr(6, marker - 6);
   if (!parse_count(numbers.substr(0, comma), INT_MAX, &drive->block_size) || drive->block_size == 0 ||
-      !parse_count(numbers.substr(comma + 11), INT64_MAX, &drive->n_blocks))
+      !parse_count(numbers.substr(comma + n_blocks_marker.size()), INT64_MAX, &drive->n_blocks))
     return -1;
   return 1;
 }
@@ -158,6 +159,7 @@ int parse_file(FILE *file, report_input *input) {
   std::string line;
   char chunk[65536];
   size_t got;
+  errno = 0;
   while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
     std::string_view rest(chunk, got);
     for (size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1)) {

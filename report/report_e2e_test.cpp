@@ -145,7 +145,8 @@ TEST(report_e2e, a_report_that_cannot_be_written_is_a_failure) {
   EXPECT_EQ(1, to_file.status);
   EXPECT_EQ("blockmeter-report: /dev/full: cannot write the report: No space left on device\n", to_file.err);
   struct stat device;
-  EXPECT_TRUE(stat("/dev/full", &device) == 0 && S_ISCHR(device.st_mode)) << "/dev/full is no longer the device";
+  EXPECT_TRUE(stat("/dev/full", &device) == 0 && S_ISCHR(device.st_mode))
+      << "/dev/full is no longer the device";
   program_run to_stdout =
       run({"/bin/sh", "-c",
            bin_dir() + "/blockmeter-report " + test_data("linux_two_drives.txt") + " >/dev/full"});
