@@ -44,7 +44,7 @@ enum report_format { format_summary, format_csv, format_json, format_svg, format
 struct report_options {
   report_format format = format_summary;
   bool format_given = false;
-  const char *output = nullptr;  // null: standard output
+  const char *output = nullptr;  // null (or "-" on the command line): standard output
   std::vector<const char *> files;
 };
 
@@ -61,7 +61,7 @@ static int parse_options(int argc, char **argv, report_options *options) {
     report_format format;
   } formats[] = {
       {"--csv", format_csv}, {"--json", format_json}, {"--svg", format_svg}, {"--html", format_html}};
-  bool only_files = false;
+  bool only_files = false, output_named = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (only_files || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -77,7 +77,8 @@ static int parse_options(int argc, char **argv, report_options *options) {
       puts("blockmeter-report " BLOCKMETER_VERSION);
       return exit_reported;
     } else if (arg == "-o" || arg == "--output" || arg.starts_with("--output=")) {
-      if (options->output != nullptr) return usage_error("the output is named twice");
+      if (output_named) return usage_error("the output is named twice");
+      output_named = true;
       if (arg.starts_with("--output="))
         options->output = argv[i] + strlen("--output=");
       else if (i + 1 < argc)
@@ -85,6 +86,7 @@ static int parse_options(int argc, char **argv, report_options *options) {
       else
         return usage_error(arg + " needs a file name");
       if (*options->output == '\0') return usage_error("the output file name is empty");
+      if (strcmp(options->output, "-") == 0) options->output = nullptr;
     } else {
       bool known = false;
       for (const auto &format : formats)
