@@ -165,8 +165,8 @@ TEST(output, summary_gives_the_figures_of_a_real_run) {
         "sequential: 20 rows, 20 of 100 ms or more\n",
         "sequential peak: 423.53 MiB/s at 94.5 KiB per read (189 blocks; best of 20 rows)\n",
         "random: 17 rows, 14 of 100 ms or more\n",
-        "widest random range: 141.2 us per read over 8 MiB (16384 blocks)\n",
-        "narrowest random range: 102.9 us per read over 1 KiB (2 blocks)\n",
+        "widest random range: 141.2 us per read over 8 MiB (16384 blocks; widest of 14 rows)\n",
+        "narrowest random range: 102.9 us per read over 1 KiB (2 blocks; narrowest of 14 rows)\n",
         "moving across the volume: 38.3 us per read"})
     EXPECT_NE(std::string::npos, summary.find(expected)) << expected << "\nin:\n" << summary;
 }

@@ -102,9 +102,10 @@ void describe_figures(const report_drive *drive, const drive_figures *f, const c
     texts->is_note[i] = !note.empty();
     texts->text[i] = note.empty() ? text : note;
   };
-  auto range_text = [&](int64_t range, double us_per_read) {
+  auto range_text = [&](int64_t range, double us_per_read, const char *end) {
     return format_fixed(us_per_read, 1) + " " + us + " per read over " +
-           format_size((double)range * (double)drive->block_size) + " (" + count_of(range, "block") + ")";
+           format_size((double)range * (double)drive->block_size) + " (" + count_of(range, "block") + "; " +
+           end + " of " + count_of(f->random_rows, "row") + ")";
   };
   set(0, f->peak_note,
       format_fixed(f->peak_mib_per_s, 2) + " MiB/s at " +
@@ -115,9 +116,10 @@ void describe_figures(const report_drive *drive, const drive_figures *f, const c
       format_fixed(f->overhead_us, 1) + " " + us + " per read, plus its bytes at " +
           format_fixed(f->transfer_mib_per_s, 2) + " MiB/s (fit over " + count_of(f->sequential_rows, "row") +
           ")");
-  set(2, f->ends_note, range_text(f->widest_range, f->widest_us));
-  set(3, f->ends_note, range_text(f->narrowest_range, f->narrowest_us));
-  set(4, f->seek_note, format_fixed(f->seek_cost_us, 1) + " " + us + " per read (widest less narrowest)");
+  set(2, f->ends_note, range_text(f->widest_range, f->widest_us, "widest"));
+  set(3, f->ends_note, range_text(f->narrowest_range, f->narrowest_us, "narrowest"));
+  set(4, f->seek_note,
+      format_fixed(f->seek_cost_us, 1) + " " + us + " per read (widest less narrowest: 2 rows)");
 }
 
 static void write_drive_summary(const report_input *input, const report_drive *drive, std::string *out) {
