@@ -1,9 +1,9 @@
-# Installing and packaging: the four programs and the sample sender, their
+# Installing and packaging: the five programs and the sample sender, their
 # manual pages and the README. A Debian package on Linux; a zip on Windows,
 # named win32 or win64 after the build, with the pages as plain text.
 include(GNUInstallDirs)
 
-set(installed_programs blockmeter middleware getter sender vizuzariz)
+set(installed_programs blockmeter blockmeter-report middleware getter sender vizuzariz)
 set(manual_page_names ${installed_programs})
 set(manual_page_sources)
 foreach(name ${manual_page_names})
@@ -15,10 +15,12 @@ install(TARGETS ${installed_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR
 set(CPACK_PACKAGE_NAME blockmeter-tools)
 set(CPACK_PACKAGE_VENDOR "The blockmeter maintainers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "raw volume read benchmark, pipe relay and two-thread console demo")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "raw volume read benchmark and its report, pipe relay and two-thread console demo")
 set(CPACK_PACKAGE_DESCRIPTION
     "blockmeter measures how fast a volume can be read raw, past the system's\n"
     "cache: a sequential sweep of read sizes and random single-block reads.\n"
+    "blockmeter-report turns its results into CSV, JSON, a chart of both\n"
+    "curves (SVG or an HTML page) and the figures they imply.\n"
     "middleware and getter, with a sample sender, relay one chunk of bytes from\n"
     "one process to another through two anonymous pipes. vizuzariz shows two\n"
     "threads printing numbered lines to one console at once.")

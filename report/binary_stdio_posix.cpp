@@ -1,0 +1,4 @@
+#include "binary_stdio.h"
+
+// POSIX streams are bytes already.
+void set_binary_stdio() {}

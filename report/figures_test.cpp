@@ -1,0 +1,126 @@
+// The figures derived from rows, against hand-worked values and against rows
+// made from a known per-read overhead and transfer rate.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "figures.h"
+
+namespace {
+
+report_row row(int64_t first, int64_t reads, int64_t ms, bool failed = false) {
+  return {first, reads, ms, 0, "", failed};
+}
+
+report_drive drive_of(int64_t block_size, std::vector<report_row> sequential,
+                      std::vector<report_row> random) {
+  report_drive drive = {};
+  drive.root = "d";
+  drive.block_size = block_size;
+  drive.n_blocks = 1 << 20;
+  drive.sequential.rows = std::move(sequential);
+  drive.random.rows = std::move(random);
+  return drive;
+}
+
+TEST(figures, per_row_time_rate_and_flags) {
+  report_drive drive = drive_of(4096, {}, {});
+  row_figures f;
+  report_row measured = row(11, 186, 47);
+  derive_row(&drive, &measured, false, &f);
+  EXPECT_EQ(45056, f.bytes_per_read);
+  EXPECT_NEAR(252.688, f.us_per_read, 0.001);  // 47 ms / 186 reads
+  EXPECT_NEAR(3957.447, f.iops, 0.001);
+  EXPECT_EQ("coarse", f.flags);
+
+  // A random read is one block whatever its range; 100 ms is not coarse.
+  report_row slow = row(1 << 20, 1000, 100, true);
+  derive_row(&drive, &slow, true, &f);
+  EXPECT_EQ(4096, f.bytes_per_read);
+  EXPECT_EQ("failed-reads", f.flags);
+  report_row quick_failed = row(1 << 20, 1000, 99, true);
+  derive_row(&drive, &quick_failed, true, &f);
+  EXPECT_EQ("coarse failed-reads", f.flags);
+
+  // No reads: nothing measured, nothing flagged.
+  report_row none = row(200, 0, 1);
+  derive_row(&drive, &none, false, &f);
+  EXPECT_FALSE(f.measured);
+  EXPECT_EQ("", f.flags);
+}
+
+// Rows read with a 80 us overhead per read and 250 MiB/s after it, their
+// times rounded to the millisecond as blockmeter's tick does.
+TEST(figures, fit_recovers_a_known_overhead_and_rate) {
+  const double overhead_us = 80, bytes_per_us = 250 * 1048576 / 1e6;
+  std::vector<report_row> rows;
+  for (int64_t blocks :
+       {1, 11, 21, 32, 42, 53, 63, 74, 84, 95, 105, 116, 126, 137, 147, 158, 168, 179, 189, 200}) {
+    int64_t reads = 2000;
+    double us = overhead_us + (double)(blocks * 512) / bytes_per_us;
+    rows.push_back(row(blocks, reads, std::llround(us * reads / 1000)));
+    rows.back().mib_per_s = (double)(blocks * 512 * reads) / (rows.back().ms / 1000.0) / 1048576;
+  }
+  // Rows the figures must pass over: coarse, failed, and without reads.
+  rows.push_back(row(300, 10, 99));
+  rows.back().mib_per_s = 1e6;
+  rows.push_back(row(400, 2000, 5000, true));
+  rows.back().mib_per_s = 2e6;
+  rows.push_back(row(500, 0, 200));
+
+  report_drive drive = drive_of(512, rows, {});
+  drive_figures f;
+  derive_drive(&drive, &f);
+  EXPECT_EQ(20, f.sequential_rows);
+  ASSERT_EQ("", f.fit_note);
+  EXPECT_NEAR(overhead_us, f.overhead_us, 1.0);
+  EXPECT_NEAR(250, f.transfer_mib_per_s, 2.5);
+  ASSERT_EQ("", f.peak_note);
+  EXPECT_EQ(200, f.peak_blocks_per_read);
+  EXPECT_DOUBLE_EQ(drive.sequential.rows[19].mib_per_s, f.peak_mib_per_s);
+}
+
+TEST(figures, random_ends_and_the_cost_of_moving_across) {
+  report_drive drive = drive_of(512, {},
+                                {row(4096, 100, 9), row(2048, 1000, 200), row(1024, 1000, 180, true),
+                                 row(4, 1000, 160), row(2, 2000, 300)});
+  drive_figures f;
+  derive_drive(&drive, &f);
+  EXPECT_EQ(3, f.random_rows);
+  ASSERT_EQ("", f.ends_note);
+  EXPECT_EQ(2048, f.widest_range);  // 4096 is coarse
+  EXPECT_EQ(200, f.widest_us);
+  EXPECT_EQ(2, f.narrowest_range);
+  EXPECT_EQ(150, f.narrowest_us);
+  ASSERT_EQ("", f.seek_note);
+  EXPECT_EQ(50, f.seek_cost_us);
+}
+
+TEST(figures, says_so_when_too_few_rows_qualify) {
+  // One sequential row of 100 ms or more: a peak, no fit. One random row:
+  // both ends are it, and there is no difference to take.
+  report_drive drive = drive_of(512, {row(1, 1000, 120), row(11, 1000, 99), row(21, 1000, 500, true)},
+                                {row(64, 1000, 100), row(2, 100, 10)});
+  drive_figures f;
+  derive_drive(&drive, &f);
+  EXPECT_EQ("", f.peak_note);
+  EXPECT_EQ(1, f.peak_blocks_per_read);
+  EXPECT_EQ("too few rows: 1 of 100 ms or more, 2 read sizes needed", f.fit_note);
+  EXPECT_EQ("", f.ends_note);
+  EXPECT_EQ(64, f.narrowest_range);
+  EXPECT_EQ("too few rows: 1 of 100 ms or more, 2 ranges needed", f.seek_note);
+
+  drive = drive_of(512, {row(1, 1000, 99)}, {});
+  derive_drive(&drive, &f);
+  EXPECT_NE("", f.peak_note);
+  EXPECT_NE("", f.fit_note);
+  EXPECT_NE("", f.ends_note);
+  EXPECT_NE("", f.seek_note);
+
+  // Times that fall as reads grow give no transfer rate.
+  drive = drive_of(512, {row(1, 1000, 300), row(200, 1000, 200)}, {});
+  derive_drive(&drive, &f);
+  EXPECT_EQ("no transfer rate: the time per read does not grow with the read size", f.fit_note);
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+// The report's forms read back: CSV by an RFC 4180 reader, JSON by the JSON
+// library, the SVG's charts counted, text made safe for XML and terminals.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "output.h"
+#include "test_data.h"
+
+namespace {
+
+// RFC 4180 records: fields split at commas, quoted fields with doubled quotes,
+// records ended by CR LF. A malformed text fails the test.
+std::vector<std::vector<std::string>> read_csv(const std::string &text) {
+  std::vector<std::vector<std::string>> records;
+  std::vector<std::string> record(1);
+  for (size_t at = 0; at < text.size();) {
+    if (text[at] == '"' && record.back().empty()) {
+      for (++at; at < text.size(); ++at) {
+        if (text[at] != '"') {
+          record.back() += text[at];
+        } else if (at + 1 < text.size() && text[at + 1] == '"') {
+          record.back() += '"';
+          ++at;
+        } else {
+          ++at;
+          break;
+        }
+      }
+    } else if (text.compare(at, 2, "\r\n") == 0) {
+      records.push_back(record);
+      record.assign(1, "");
+      at += 2;
+    } else {
+      EXPECT_NE('\n', text[at]) << "a bare line feed at " << at;
+      if (text[at] == ',')
+        record.emplace_back();
+      else
+        record.back() += text[at];
+      ++at;
+    }
+  }
+  EXPECT_TRUE(record.size() == 1 && record[0].empty()) << "the last record has no CR LF";
+  return records;
+}
+
+// Two captures, one of them with a root that needs quoting and escaping.
+std::vector<report_input> sample_inputs(const std::string &odd_root) {
+  std::string two = read_test_data("linux_two_drives.txt");
+  two.replace(two.find("drive a.img") + 6, 5, odd_root);
+  return {parse_named("two, \"drives\".txt", two),
+          parse_named("-", read_test_data("linux_failed_reads.txt"))};
+}
+
+const std::string odd_root = "disk, \"one\" \xc3\xa9\xff<&>";
+
+TEST(output, csv_reads_back_as_the_input_rows) {
+  std::vector<report_input> inputs = sample_inputs(odd_root);
+  std::string csv;
+  write_csv(&inputs, &csv);
+  std::vector<std::vector<std::string>> records = read_csv(csv);
+  ASSERT_FALSE(records.empty());
+  EXPECT_EQ(
+      "file,root,block_size,n_blocks,test,blocks_per_read,range_blocks,reads,ms,mib_per_s,us_per_read,iops,"
+      "flags",
+      csv.substr(0, csv.find("\r\n")));
+  size_t at = 1;
+  for (const report_input &input : inputs)
+    for (const report_drive &drive : input.drives)
+      for (bool random : {false, true})
+        for (const report_row &row : (random ? drive.random : drive.sequential).rows) {
+          ASSERT_LT(at, records.size());
+          const std::vector<std::string> &r = records[at++];
+          ASSERT_EQ(13u, r.size()) << csv;
+          EXPECT_EQ(input.name, r[0]);
+          EXPECT_EQ(drive.root, r[1]);
+          EXPECT_EQ(std::to_string(drive.n_blocks), r[3]);
+          EXPECT_EQ(random ? "random" : "sequential", r[4]);
+          EXPECT_EQ(random ? "1" : std::to_string(row.first), r[5]);
+          EXPECT_EQ(random ? std::to_string(row.first) : "", r[6]);
+          EXPECT_EQ(std::to_string(row.reads), r[7]);
+          EXPECT_EQ(std::to_string(row.ms), r[8]);
+          EXPECT_EQ(row.mib_per_s_text, r[9]);
+          EXPECT_EQ(row.failed_reads, r[12].find("failed-reads") != std::string::npos);
+        }
+  EXPECT_EQ(records.size(), at) << "records beyond the rows";
+  EXPECT_EQ(1 + 20 + 11 + 20 + 10 + 20 + 11, (int)records.size());
+  EXPECT_EQ("252.68817204301075", records[2][10]) << "47 ms over 186 reads";
+  EXPECT_EQ("coarse", records[2][12]);
+  EXPECT_EQ("", records[1][12]);
+}
+
+TEST(output, json_reads_back_as_the_input_rows) {
+  std::vector<report_input> inputs = sample_inputs(odd_root);
+  std::string text;
+  write_json(&inputs, &text);
+  nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+  ASSERT_FALSE(document.is_discarded()) << text.substr(0, 2000);
+  ASSERT_EQ(inputs.size(), document["files"].size());
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    const nlohmann::json &file = document["files"][i];
+    EXPECT_EQ(inputs[i].name, file["file"]);
+    ASSERT_EQ(inputs[i].drives.size(), file["drives"].size());
+    for (size_t j = 0; j < inputs[i].drives.size(); ++j) {
+      const report_drive &drive = inputs[i].drives[j];
+      const nlohmann::json &d = file["drives"][j];
+      EXPECT_EQ(drive.block_size, d["block_size"]);
+      EXPECT_EQ(drive.n_blocks, d["n_blocks"]);
+      for (bool random : {false, true}) {
+        const std::vector<report_row> &rows = (random ? drive.random : drive.sequential).rows;
+        const nlohmann::json &r = d[random ? "random" : "sequential"];
+        ASSERT_EQ(rows.size(), r.size());
+        for (size_t k = 0; k < rows.size(); ++k) {
+          EXPECT_EQ(rows[k].first, r[k][random ? "range_blocks" : "blocks_per_read"]);
+          EXPECT_TRUE(r[k]["reads"].is_number_integer());
+          EXPECT_EQ(rows[k].reads, r[k]["reads"]);
+          EXPECT_EQ(rows[k].ms, r[k]["ms"]);
+          EXPECT_DOUBLE_EQ(rows[k].mib_per_s, r[k]["mib_per_s"].get<double>());
+          EXPECT_EQ(rows[k].failed_reads, r[k]["flags"].dump().find("failed-reads") != std::string::npos);
+        }
+      }
+    }
+  }
+  // Bytes that are not UTF-8 become U+FFFD; everything else comes back.
+  EXPECT_EQ("disk, \"one\" \xc3\xa9\xef\xbf\xbd<&>", document["files"][0]["drives"][0]["root"]);
+  const nlohmann::json &figures = document["files"][0]["drives"][0]["figures"];
+  EXPECT_TRUE(figures["sequential"]["fit"].is_null());
+  EXPECT_TRUE(figures["sequential"]["fit_note"].is_string());
+  EXPECT_EQ(1, figures["sequential"]["rows"]);
+  EXPECT_DOUBLE_EQ(3.462988, figures["sequential"]["peak"]["mib_per_s"].get<double>());
+  EXPECT_NEAR(252.688, document["files"][0]["drives"][0]["sequential"][1]["us_per_read"].get<double>(),
+              0.001);
+}
+
+TEST(output, text_made_safe_for_xml_and_terminals) {
+  // Valid UTF-8 passes; overlong forms, surrogates, stray bytes and the
+  // controls XML forbids do not.
+  const std::string fffd = "\xef\xbf\xbd";
+  EXPECT_EQ("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", escape_xml("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"));
+  EXPECT_EQ(fffd + fffd + "z", escape_xml("\xc0\xafz"));
+  EXPECT_EQ(fffd + fffd + fffd, escape_xml("\xed\xa0\x80"));
+  EXPECT_EQ(fffd + fffd, escape_xml("\xe2\x82"));
+  EXPECT_EQ("q" + fffd + "z" + fffd, escape_xml(std::string("q\x01z\0", 4)));
+  EXPECT_EQ("&lt;a href=&quot;x&quot;&gt; &amp; &#39;", escape_xml("<a href=\"x\"> & '"));
+  EXPECT_EQ("q?z?\tr", plain_text("q\x1bz\x7f\tr"));
+
+  // In the SVG, an odd root is escaped and its stray byte replaced.
+  std::vector<report_input> inputs = sample_inputs(odd_root);
+  std::string svg;
+  write_svg(&inputs, true, &svg);
+  EXPECT_NE(std::string::npos, svg.find(">disk, &quot;one&quot; \xc3\xa9\xef\xbf\xbd&lt;&amp;&gt; ("));
+  EXPECT_EQ(std::string::npos, svg.find("\xff"));
+}
+
+TEST(output, summary_gives_the_figures_of_a_real_run) {
+  std::vector<report_input> inputs = {parse_named("64mib", read_test_data("linux_64mib.txt"))};
+  std::string summary;
+  write_summary(&inputs, &summary);
+  // Worked by hand from the capture: the fastest row is 189 blocks of 512
+  // bytes at 423.533863 MiB/s; the widest range of 100 ms or more is 16384
+  // blocks, 113 ms over 800 reads; the narrowest, 2 blocks, 5269 ms over
+  // 51200 reads.
+  for (const char *expected :
+       {"64mib: drive big.img\n", "block size 512 B, 131072 blocks, 0.0625 GiB (64 MiB)\n",
+        "sequential: 20 rows, 20 of 100 ms or more\n",
+        "sequential peak: 423.53 MiB/s at 94.5 KiB per read (189 blocks; best of 20 rows)\n",
+        "random: 17 rows, 14 of 100 ms or more\n",
+        "widest random range: 141.2 us per read over 8 MiB (16384 blocks; widest of 14 rows)\n",
+        "narrowest random range: 102.9 us per read over 1 KiB (2 blocks; narrowest of 14 rows)\n",
+        "moving across the volume: 38.3 us per read"})
+    EXPECT_NE(std::string::npos, summary.find(expected)) << expected << "\nin:\n" << summary;
+}
+
+}  // namespace

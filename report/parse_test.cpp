@@ -1,0 +1,210 @@
+// The reader of blockmeter's output, on captured runs and on what may be
+// mixed into them or cut from them.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "report.h"
+#include "test_data.h"
+
+namespace {
+
+// The read sizes of blockmeter's sequential table, from its manual page.
+const int64_t sequential_sizes[] = {1,   11,  21,  32,  42,  53,  63,  74,  84,  95,
+                                    105, 116, 126, 137, 147, 158, 168, 179, 189, 200};
+
+const char banner[] = "blockmeter 1.0.0 - raw read speed of a volume\nQuestions and bug reports: ...\n";
+
+// A drive's tables as blockmeter prints them, for n_blocks 16: 20 sequential
+// rows of 1 ms and 4 random rows (ranges 16, 8, 4, 2) of 150 ms.
+std::string small_drive(const std::string &root) {
+  std::string text = "drive " + root + " information: block_size=512, n_blocks=16\n";
+  text += "Multisector read test\n---------------------------\n";
+  text += "       N Blocks         N Reps        Time,ms     Speed,MB/s\n";
+  char row[128];
+  for (int64_t size : sequential_sizes) {
+    snprintf(row, sizeof row, "%15i%15i%15i%15f\n", (int)size, size > 16 ? 0 : (int)(16 / size), 1, 1.5);
+    text += row;
+  }
+  text += "Random read test\n---------------------------\n";
+  text += "   Random range         N reps        Time,ms     Speed,MB/s\n";
+  for (long long range = 16; range > 1; range >>= 1) {
+    snprintf(row, sizeof row, "%15lli%15i%15i%15f\n", range, 1000, 150, 3.255208);
+    text += row;
+  }
+  return text;
+}
+
+// Geometry, read sizes and ranges against what blockmeter's manual page says
+// of its tables; a row at each end of the file against the text.
+TEST(parse, reads_every_drive_and_row_of_captured_runs) {
+  report_input two = parse_named("two", read_test_data("linux_two_drives.txt"));
+  report_input win = parse_named("win", read_test_data("win64_crlf.txt"));  // CR LF; its last range is 3
+  ASSERT_EQ(2u, two.drives.size());
+  ASSERT_EQ(1u, win.drives.size());
+  const report_drive *drives[] = {&two.drives[0], &two.drives[1], &win.drives[0]};
+  const char *roots[] = {"a.img", "b.img", "Q:\\"};
+  const int64_t n_blocks[] = {2048, 1024, 3936};
+  const size_t random_rows[] = {11, 10, 11};
+  for (int i = 0; i < 3; ++i) {
+    const report_drive *drive = drives[i];
+    EXPECT_EQ(roots[i], drive->root);
+    EXPECT_EQ(512, drive->block_size);
+    EXPECT_EQ(n_blocks[i], drive->n_blocks);
+    ASSERT_EQ(20u, drive->sequential.rows.size());
+    for (size_t j = 0; j < 20; ++j) EXPECT_EQ(sequential_sizes[j], drive->sequential.rows[j].first);
+    ASSERT_EQ(random_rows[i], drive->random.rows.size());
+    for (size_t j = 0; j < random_rows[i]; ++j) EXPECT_EQ(n_blocks[i] >> j, drive->random.rows[j].first);
+    EXPECT_FALSE(is_cut_short(drive, nullptr));
+  }
+  const report_row &first = drives[0]->sequential.rows[0], &last = drives[2]->sequential.rows.back();
+  EXPECT_EQ((std::vector<int64_t>{1, 1000, 141}), (std::vector<int64_t>{first.first, first.reads, first.ms}));
+  EXPECT_EQ("3.462988", first.mib_per_s_text);
+  EXPECT_DOUBLE_EQ(3.462988, first.mib_per_s);
+  EXPECT_EQ((std::vector<int64_t>{200, 19, 3}), (std::vector<int64_t>{last.first, last.reads, last.ms}));
+  EXPECT_EQ("618.489583", last.mib_per_s_text);
+}
+
+TEST(parse, marks_the_rows_after_which_reads_failed) {
+  report_input input = parse_named("failed", read_test_data("linux_failed_reads.txt"));
+  ASSERT_EQ(1u, input.drives.size());
+  std::vector<int64_t> failed;
+  for (const report_row &row : input.drives[0].random.rows)
+    if (row.failed_reads) failed.push_back(row.first);
+  for (const report_row &row : input.drives[0].sequential.rows) EXPECT_FALSE(row.failed_reads);
+  EXPECT_EQ((std::vector<int64_t>{128, 64, 32}), failed);
+  EXPECT_EQ(11u, input.drives[0].random.rows.size()) << "a report of failed reads is not a row";
+
+  // The form that names the root and the row, after either table's rows;
+  // a report that does not follow a row marks nothing.
+  std::string text = small_drive("d");
+  auto insert_after = [&](const std::string &line, const std::string &what) {
+    text.insert(text.find('\n', text.find(line)) + 1, what + "\n");
+  };
+  insert_after("             11              1",
+               "blockmeter: d: sequential 11 blocks: 1 of 1 reads failed or came back short; first: "
+               "Input/output error");
+  insert_after(
+      "              4           1000",
+      "blockmeter: d: random range 4: 3 of 1000 reads failed or came back short; first: 0 of 1 blocks read");
+  insert_after("   Random range",
+               "blockmeter: 1 of 2 reads failed or came back short; first: Input/output error");
+  insert_after("             21              0",
+               "stray line\nblockmeter: 1 of 2 reads failed or came back short; first: Input/output error");
+  report_input mixed = parse_named("mixed", text);
+  ASSERT_EQ(1u, mixed.drives.size());
+  const report_drive &d = mixed.drives[0];
+  ASSERT_EQ(20u, d.sequential.rows.size());
+  ASSERT_EQ(4u, d.random.rows.size());
+  for (size_t i = 0; i < 20; ++i) EXPECT_EQ(i == 1, d.sequential.rows[i].failed_reads) << "row " << i;
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(i == 2, d.random.rows[i].failed_reads) << "row " << i;
+}
+
+TEST(parse, knows_a_run_cut_short_from_a_complete_one) {
+  report_input cut = parse_named("cut", read_test_data("linux_cut_short.txt"));
+  ASSERT_EQ(1u, cut.drives.size());
+  EXPECT_EQ(20u, cut.drives[0].sequential.rows.size());
+  EXPECT_EQ(6u, cut.drives[0].random.rows.size());
+  std::string why;
+  EXPECT_TRUE(is_cut_short(&cut.drives[0], &why));
+  EXPECT_EQ("random table: 6 of 11 rows", why);
+
+  // Stopped within the sequential table, and just after the information line.
+  std::string whole = small_drive("d");
+  report_input early = parse_named("early", whole.substr(0, whole.find("             53")));
+  ASSERT_EQ(1u, early.drives.size());
+  EXPECT_TRUE(is_cut_short(&early.drives[0], &why));
+  EXPECT_EQ("sequential table: 5 of 20 rows, no random table", why);
+  report_input info_only = parse_named("info", whole.substr(0, whole.find("Multisector")));
+  EXPECT_TRUE(is_cut_short(&info_only.drives[0], &why));
+  EXPECT_EQ("no tables", why);
+
+  // Complete though short of rows: the volume could not be opened, it has no
+  // blocks, or the sequential buffer could not be allocated.
+  std::string no_seq_buffer = whole;
+  size_t header = no_seq_buffer.find("       N Blocks");
+  no_seq_buffer.erase(header, no_seq_buffer.find("Random read test") - header);
+  report_input complete =
+      parse_named("complete", std::string(banner) +
+                                  "drive x information: block_size=512, n_blocks=99\ncan't open drive\n" +
+                                  "drive y information: block_size=4096, n_blocks=0\n"
+                                  "blockmeter: nothing to measure: y has 0 blocks of 4096 bytes\n" +
+                                  no_seq_buffer);
+  ASSERT_EQ(3u, complete.drives.size());
+  EXPECT_TRUE(complete.drives[0].not_opened);
+  for (const report_drive &drive : complete.drives) {
+    EXPECT_FALSE(is_cut_short(&drive, &why)) << drive.root << ": " << why;
+  }
+  EXPECT_EQ(0u, complete.drives[2].sequential.rows.size());
+  EXPECT_EQ(4u, complete.drives[2].random.rows.size());
+}
+
+TEST(parse, takes_nothing_from_garbage) {
+  std::string garbage("\0\r\n\xff\xfe drive \n\n   1 2 3 4.0\n", 27);
+  for (int i = 0; i < 256; ++i) garbage += (char)(i * 37 + 11);
+  for (const std::string &text : {std::string(), garbage, std::string(banner),
+                                  // Rows and headers with no information line before them.
+                                  small_drive("d").substr(small_drive("d").find("Multisector"))}) {
+    report_input input = parse_named("x", text);
+    EXPECT_TRUE(input.drives.empty()) << text;
+  }
+}
+
+TEST(parse, takes_the_root_as_printed_and_refuses_malformed_numbers) {
+  const std::string root = "odd, \"root\" information: block_size=1, n_blocks=2 \xc3\xa9\xff";
+  report_input input =
+      parse_named("roots", small_drive(root) + "drive  information: block_size=4096, n_blocks=1\n");
+  ASSERT_EQ(2u, input.drives.size());
+  EXPECT_EQ(root, input.drives[0].root);
+  EXPECT_EQ(512, input.drives[0].block_size);
+  EXPECT_EQ(16, input.drives[0].n_blocks);
+  EXPECT_EQ(20u, input.drives[0].sequential.rows.size());
+  EXPECT_EQ("", input.drives[1].root);
+  EXPECT_EQ(4096, input.drives[1].block_size);
+
+  // A malformed information line starts no drive, and the tables after it
+  // are not taken for the drive before it.
+  for (const char *numbers :
+       {"block_size=-512, n_blocks=16", "block_size=0, n_blocks=16",
+        "block_size=512, n_blocks=99999999999999999999", "block_size=4294967808, n_blocks=16"}) {
+    std::string text = small_drive("good");
+    std::string bad = small_drive("bad");
+    bad.replace(bad.find("block_size"), bad.find('\n') - bad.find("block_size"), numbers);
+    report_input two = parse_named("bad", text + bad);
+    ASSERT_EQ(1u, two.drives.size()) << numbers;
+    EXPECT_EQ(20u, two.drives[0].sequential.rows.size()) << numbers;
+    EXPECT_EQ(4u, two.drives[0].random.rows.size()) << numbers;
+  }
+  // A row whose numbers overflow what blockmeter prints is not a row.
+  std::string big = small_drive("big");
+  const std::string row16 = "             16           1000";
+  big.replace(big.find(row16), row16.size(), "99999999999999999999999 1000");
+  EXPECT_EQ(3u, parse_named("big", big).drives[0].random.rows.size());
+}
+
+// parse_file reads in chunks: rows across a chunk's end are whole, and a line
+// longer than any blockmeter prints is passed over.
+TEST(parse, reads_a_file_as_it_reads_a_text) {
+  std::string text = read_test_data("linux_two_drives.txt");
+  // An overlong line over several chunks, then the text across a chunk's end.
+  std::string padded = std::string(200000, 'y') + "\n";
+  padded += std::string(4 * 65536 - 2000 - padded.size() - 1, 'x') + "\n" + text;
+  FILE *file = tmpfile();
+  ASSERT_NE(nullptr, file);
+  ASSERT_EQ(padded.size(), fwrite(padded.data(), 1, padded.size(), file));
+  rewind(file);
+  report_input from_file;
+  EXPECT_EQ(0, parse_file(file, &from_file));
+  fclose(file);
+  report_input from_text = parse_named("", text);
+  ASSERT_EQ(from_text.drives.size(), from_file.drives.size());
+  for (size_t i = 0; i < from_text.drives.size(); ++i) {
+    const report_drive &a = from_text.drives[i], &b = from_file.drives[i];
+    EXPECT_EQ(a.root, b.root);
+    ASSERT_EQ(a.sequential.rows.size(), b.sequential.rows.size());
+    ASSERT_EQ(a.random.rows.size(), b.random.rows.size());
+    for (size_t j = 0; j < a.random.rows.size(); ++j) EXPECT_EQ(a.random.rows[j].ms, b.random.rows[j].ms);
+  }
+}
+
+}  // namespace

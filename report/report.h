@@ -1,0 +1,84 @@
+// What blockmeter printed, read back: per input, the drives in order, each
+// with its geometry and the rows of its two tables.
+//
+// The parser takes blockmeter's standard output a line at a time, with any
+// other lines mixed in (its banner, its standard error when captured with
+// 2>&1, anything else). Only an information line, the two headings, the two
+// column headers, table rows and blockmeter's report of failed reads count;
+// every other line is passed over. No line can make it fail.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct report_row {
+  int64_t first;               // sequential: blocks per read; random: the range in blocks
+  int64_t reads;               // reads made
+  int64_t ms;                  // elapsed milliseconds
+  double mib_per_s;            // the speed column's value
+  std::string mib_per_s_text;  // the speed column exactly as printed
+  bool failed_reads;           // blockmeter reported failed or short reads right after this row
+};
+
+struct report_table {
+  bool heading_seen;  // "Multisector read test" or "Random read test"
+  bool header_seen;   // its column header, after which rows are taken
+  std::vector<report_row> rows;
+};
+
+struct report_drive {
+  std::string root;  // exactly as printed between "drive " and the last " information: "
+  int64_t block_size;
+  int64_t n_blocks;
+  bool not_opened;  // "can't open drive" took the place of the tables
+  report_table sequential;
+  report_table random;
+};
+
+struct report_input {
+  std::string name;  // as named on the command line; "-" for standard input
+  std::vector<report_drive> drives;
+};
+
+// Where the parser is in one input: which table takes rows, and whether the
+// line before was a row (blockmeter reports failed reads on the next line).
+struct report_parser {
+  report_input *input;
+  bool drive_open;  // the latest information line was well formed
+  int table;        // parse_none, parse_sequential or parse_random
+  bool after_row;
+};
+
+constexpr int parse_none = 0;
+constexpr int parse_sequential = 1;
+constexpr int parse_random = 2;
+
+// Starts parsing into input, whose drives are kept and added to.
+void start_parse(report_input *input, report_parser *parser);
+
+// Takes one line, without its line feed; a trailing carriage return (the
+// Windows build's CR LF) is ignored.
+void parse_line(report_parser *parser, std::string_view line);
+
+// Parses a whole text into input: lines split at line feeds, the last one
+// taken even without one.
+void parse_text(std::string_view text, report_input *input);
+
+// Reads file to its end and parses it into input. Lines longer than any
+// blockmeter prints are passed over without being held whole, so that no
+// input can exhaust memory one line at a time. Returns 0, or the system's
+// error code (errno) when reading failed.
+int parse_file(FILE *file, report_input *input);
+
+// The rows a complete table of the drive holds: 20 sequential rows; one random
+// row per halving of n_blocks while above 1.
+int expected_rows(const report_drive *drive, bool random);
+
+// Whether the drive's output ends early: a table with fewer rows than a whole
+// run prints, or tables announced and missing. A drive that could not be
+// opened or has no blocks is complete without tables. When cut short, *why
+// (may be null) says what is there, e.g. "random table: 6 of 10 rows".
+bool is_cut_short(const report_drive *drive, std::string *why);

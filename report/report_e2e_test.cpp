@@ -1,0 +1,277 @@
+// The built blockmeter-report: its command line, errors and statuses, its
+// SVG read by xmllint, its HTML page loaded by Chromium, what the built
+// blockmeter prints read back, and the Windows build under Wine.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "test_build.h"
+
+namespace {
+
+constexpr int run_timeout_ms = 120000;
+
+std::string test_data(const std::string &name) { return std::string(REPORT_TEST_DATA) + "/" + name; }
+
+std::string scratch_dir() { return ::scratch_dir("report"); }
+
+std::string read_file(const std::string &path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+void write_file(const std::string &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+program_run run(std::vector<std::string> argv, const std::string *input = nullptr,
+                const char *cwd = nullptr) {
+  program_options options;
+  options.input = input;
+  options.cwd = cwd;
+  options.timeout_ms = run_timeout_ms;
+  program_run result;
+  EXPECT_TRUE(run_program(argv, &options, &result)) << result.error;
+  EXPECT_FALSE(result.timed_out) << argv[0] << " did not end within " << run_timeout_ms / 1000 << " s";
+  return result;
+}
+
+program_run run_report(const std::vector<std::string> &args, const std::string *input = nullptr,
+                       const test_build *build = native_build(), const char *cwd = nullptr) {
+  return run(build_command(build, program_path(build, "blockmeter-report"), args), input, cwd);
+}
+
+size_t count_of(const std::string &text, const std::string &what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+TEST(report_e2e, standard_input_and_output_file_give_what_files_and_standard_output_do) {
+  std::string capture = read_file(test_data("linux_two_drives.txt"));
+  program_run from_file = run_report({"--csv", test_data("linux_two_drives.txt")});
+  program_run from_stdin = run_report({"--csv"}, &capture);
+  EXPECT_EQ(0, from_file.status) << from_file.err;
+  EXPECT_EQ(0, from_stdin.status) << from_stdin.err;
+  EXPECT_EQ("", from_stdin.err);
+  // The same records but for the file column, which is "-" for standard input.
+  std::string named = test_data("linux_two_drives.txt") + ",";
+  EXPECT_EQ(1 + 31 + 30u, count_of(from_file.out, "\r\n"));
+  EXPECT_EQ(31 + 30u, count_of(from_file.out, "\r\n" + named));
+  EXPECT_EQ(31 + 30u, count_of(from_stdin.out, "\r\n-,"));
+
+  std::string output = scratch_dir() + "/report.json";
+  remove(output.c_str());
+  program_run to_file = run_report({"--json", "-o", output, test_data("linux_two_drives.txt")});
+  EXPECT_EQ(0, to_file.status) << to_file.err;
+  EXPECT_EQ("", to_file.out);
+  EXPECT_EQ(run_report({"--json", test_data("linux_two_drives.txt")}).out, read_file(output));
+}
+
+struct bad_run {
+  std::vector<std::string> args;
+  const char *input;  // standard input, or null
+  int status;
+  std::string err;  // what standard error starts with
+};
+
+TEST(report_e2e, bad_inputs_and_command_lines_get_clear_errors_and_no_report) {
+  std::string dir = scratch_dir(), empty = dir + "/empty.txt", missing = dir + "/missing.txt";
+  std::string output = dir + "/never-written.csv", good = test_data("linux_two_drives.txt");
+  write_file(empty, "");
+  remove(missing.c_str());
+  remove(output.c_str());
+  const bad_run cases[] = {
+      {{empty}, nullptr, 1, "blockmeter-report: " + empty + ": no blockmeter results found\n"},
+      {{missing}, nullptr, 1, "blockmeter-report: " + missing + ": No such file or directory\n"},
+      {{dir}, nullptr, 1, "blockmeter-report: " + dir + ": Is a directory\n"},
+      {{"-"},
+       "blockmeter: cannot open /dev/sdz: No such file or directory\n\x01\xff",
+       1,
+       "blockmeter-report: standard input: no blockmeter results found\n"},
+      // Every input is read and every failure told; then nothing is written.
+      {{"--csv", "-o", output, missing, good, empty},
+       nullptr,
+       1,
+       "blockmeter-report: " + missing + ": No such file or directory\nblockmeter-report: " + empty +
+           ": no blockmeter results found\n"},
+      {{"--bogus", good}, nullptr, 2, "blockmeter-report: unknown option --bogus\n"},
+      {{"--csv", "--json", good}, nullptr, 2, "blockmeter-report: one format per run"},
+      {{good, "-o"}, nullptr, 2, "blockmeter-report: -o needs a file name\n"},
+      {{"-o", good, good}, nullptr, 2, "blockmeter-report: the output " + good + " is an input\n"},
+  };
+  std::string before = read_file(good);
+  for (const bad_run &c : cases) {
+    std::string input = c.input == nullptr ? "" : c.input;
+    program_run result = run_report(c.args, c.input == nullptr ? nullptr : &input);
+    std::string what = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
+    EXPECT_EQ(c.status, result.status) << what;
+    EXPECT_EQ(0u, result.err.find(c.err)) << what << ": " << result.err;
+    EXPECT_EQ("", result.out) << what;
+  }
+  EXPECT_NE(0, access(output.c_str(), F_OK)) << output << " was written";
+  EXPECT_EQ(before, read_file(good)) << "an input named as the output was changed";
+
+  program_run help = run_report({"--help"});
+  EXPECT_EQ(0, help.status);
+  EXPECT_EQ(0u, help.out.find("Usage: blockmeter-report ")) << help.out;
+  EXPECT_EQ("blockmeter-report 1.0.0\n", run_report({"--version"}).out);
+}
+
+TEST(report_e2e, a_run_cut_short_is_reported_as_far_as_it_goes_with_one_note) {
+  program_run result = run_report({"--csv", test_data("linux_cut_short.txt")});
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ(1 + 20 + 6u, count_of(result.out, "\r\n"));
+  EXPECT_EQ(
+      "blockmeter-report: " + test_data("linux_cut_short.txt") +
+          ": drive c.img: the run was cut short (random table: 6 of 11 rows); reported as far as it goes\n",
+      result.err);
+}
+
+TEST(report_e2e, a_report_that_cannot_be_written_is_a_failure) {
+  if (access("/dev/full", W_OK) != 0) SKIP_OR_FAIL("/dev/full is missing: no device that refuses writes");
+  program_run to_file = run_report({"-o", "/dev/full", test_data("linux_two_drives.txt")});
+  EXPECT_EQ(1, to_file.status);
+  EXPECT_EQ("blockmeter-report: /dev/full: cannot write the report: No space left on device\n", to_file.err);
+  struct stat device;
+  EXPECT_TRUE(stat("/dev/full", &device) == 0 && S_ISCHR(device.st_mode))
+      << "/dev/full is no longer the device";
+  program_run to_stdout = run({"/bin/sh", "-c",
+                               program_path(native_build(), "blockmeter-report") + " " +
+                                   test_data("linux_two_drives.txt") + " >/dev/full"});
+  EXPECT_EQ(1, to_stdout.status);
+  EXPECT_EQ("blockmeter-report: standard output: cannot write the report: No space left on device\n",
+            to_stdout.err);
+}
+
+// The built blockmeter's output, standard error mixed in, read back whole:
+// should blockmeter's tables change, this is where it shows.
+TEST(report_e2e, reads_what_the_built_blockmeter_prints) {
+  std::string image = scratch_dir() + "/volume.img", capture = scratch_dir() + "/volume.txt";
+  write_file(image, std::string(64 * 1024, '\x5a'));
+  program_run measured = run({"/bin/sh", "-c",
+                              "cd " + scratch_dir() + " && " + program_path(native_build(), "blockmeter") +
+                                  " volume.img >volume.txt 2>&1"});
+  ASSERT_EQ(0, measured.status) << read_file(capture);
+  program_run result = run_report({"--json", capture});
+  ASSERT_EQ(0, result.status) << result.err;
+  EXPECT_EQ("", result.err);
+  nlohmann::json document = nlohmann::json::parse(result.out, nullptr, false);
+  ASSERT_FALSE(document.is_discarded());
+  const nlohmann::json &drive = document["files"][0]["drives"][0];
+  EXPECT_EQ("volume.img", drive["root"]);
+  EXPECT_EQ(64 * 1024, drive["block_size"].get<int>() * drive["n_blocks"].get<int>());
+  EXPECT_TRUE(drive["cut_short"].is_null());
+  EXPECT_EQ(20u, drive["sequential"].size());
+  // One row per halving of the block count down to 2 or 3, and no note that
+  // any table ended early.
+  int ranges = 0;
+  for (int range = drive["n_blocks"]; range > 1; range >>= 1) ++ranges;
+  ASSERT_EQ((size_t)ranges, drive["random"].size());
+  EXPECT_EQ(drive["n_blocks"], drive["random"][0]["range_blocks"]);
+}
+
+std::string xpath(const std::string &file, const std::string &expression) {
+  std::string out = run({"/usr/bin/xmllint", "--xpath", expression, file}).out;
+  return out.substr(0, out.find('\n'));
+}
+
+TEST(report_e2e, svg_is_xml_with_both_charts_and_a_point_per_row) {
+  if (access("/usr/bin/xmllint", X_OK) != 0)
+    SKIP_OR_FAIL("xmllint not found (Debian package: libxml2-utils)");
+  std::string svg = scratch_dir() + "/report.svg";
+  program_run result =
+      run_report({"--svg", "-o", svg, test_data("linux_two_drives.txt"), test_data("win64_crlf.txt")});
+  ASSERT_EQ(0, result.status) << result.err;
+  program_run lint = run({"/usr/bin/xmllint", "--noout", svg});
+  EXPECT_EQ(0, lint.status) << lint.err;
+  // Drives a.img, b.img and Q:\ in that order.
+  const int sequential_rows[] = {20, 20, 20}, random_rows[] = {11, 10, 11};
+  for (int drive = 0; drive < 3; ++drive)
+    for (const char *chart : {"sequential-chart", "random-chart"}) {
+      std::string count = xpath(svg, "count(//*[@id='" + std::string(chart) + "']/*[@class='drive'][" +
+                                         std::to_string(drive + 1) + "]/*[local-name()='circle'])");
+      int expected = chart[0] == 's' ? sequential_rows[drive] : random_rows[drive];
+      EXPECT_EQ(std::to_string(expected), count) << chart << ", drive " << drive;
+    }
+  EXPECT_EQ("3", xpath(svg, "count(//*[@id='random-chart']/*[@class='drive'])"));
+}
+
+// Runs headless Chromium on a page with a fresh profile; extra: what to do.
+program_run run_chromium(const std::string &page, const std::vector<std::string> &extra) {
+  std::string profile = scratch_dir() + "/chromium-profile";
+  EXPECT_EQ(0, system(("rm -rf " + profile).c_str()));
+  std::vector<std::string> argv = {"/usr/bin/chromium",
+                                   "--headless",
+                                   "--no-sandbox",
+                                   "--disable-gpu",
+                                   "--disable-quic",
+                                   "--no-first-run",
+                                   "--disable-background-networking",
+                                   "--disable-component-update",
+                                   "--disable-sync",
+                                   "--user-data-dir=" + profile};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  argv.push_back("file://" + page);
+  return run(argv);
+}
+
+TEST(report_e2e, html_page_fetches_nothing_and_shows_charts_and_rows_in_a_browser) {
+  std::string dir = scratch_dir(), page = dir + "/report.html";
+  program_run result = run_report(
+      {"--html", "-o", page, test_data("linux_two_drives.txt"), test_data("linux_failed_reads.txt")});
+  ASSERT_EQ(0, result.status) << result.err;
+  std::string html = read_file(page);
+  for (const char *fetching : {"<script", "<link", "<img", "<iframe", "<object", "src=", "href=", "url(",
+                               "@import", "http:", "https:"})
+    EXPECT_EQ(std::string::npos, html.find(fetching)) << "the page holds " << fetching;
+
+  if (access("/usr/bin/chromium", X_OK) != 0) SKIP_OR_FAIL("chromium not found (Debian package: chromium)");
+  program_run dom = run_chromium(page, {"--dump-dom"});
+  ASSERT_EQ(0, dom.status) << dom.err;
+  EXPECT_EQ(1u, count_of(dom.out, "id=\"sequential-chart\""));
+  EXPECT_EQ(1u, count_of(dom.out, "id=\"random-chart\""));
+  // Points: 20 + 11, 20 + 10 and 20 + 11 rows. Table rows: the figures'
+  // header and one per drive, and for each drive's two tables a header and
+  // the rows.
+  EXPECT_EQ(92u, count_of(dom.out, "<circle class=\"point\""));
+  EXPECT_EQ(1 + 3 + 6 + 92u, count_of(dom.out, "<tr>"));
+
+  // A blank page of the same size gives the same picture every time; the
+  // report's must differ from it and carry more.
+  std::string blank = dir + "/blank.html", blank_png = dir + "/blank.png", report_png = dir + "/report.png";
+  write_file(blank, "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body></body></html>\n");
+  remove(report_png.c_str());
+  ASSERT_EQ(0, run_chromium(blank, {"--screenshot=" + blank_png, "--window-size=1100,900"}).status);
+  program_run shot = run_chromium(page, {"--screenshot=" + report_png, "--window-size=1100,900"});
+  ASSERT_EQ(0, shot.status) << shot.err;
+  std::string picture = read_file(report_png), empty = read_file(blank_png);
+  ASSERT_GT(picture.size(), 8u) << "no screenshot";
+  EXPECT_EQ(0u, picture.find("\x89PNG"));
+  EXPECT_NE(empty, picture);
+  EXPECT_GT(picture.size(), 4 * empty.size()) << "the page's picture is hardly more than a blank one";
+}
+
+class report_windows : public each_build {};
+
+TEST_P(report_windows, writes_the_same_csv_as_the_linux_build) {
+  std::string dir = REPORT_TEST_DATA;
+  const std::vector<std::string> args = {"--csv", "win64_crlf.txt", "linux_two_drives.txt"};
+  program_run windows = run_report(args, nullptr, build(), dir.c_str());
+  program_run linux = run_report(args, nullptr, native_build(), dir.c_str());
+  EXPECT_EQ(0, windows.status) << windows.err;
+  EXPECT_EQ(0, linux.status) << linux.err;
+  EXPECT_EQ(1 + 31 + 31 + 30u, count_of(linux.out, "\r\n"));
+  EXPECT_EQ(linux.out, windows.out);
+}
+
+INSTANTIATE_ON_WINDOWS_BUILD(report_windows);
+
+}  // namespace
