@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-int create_pipe(pipe_ends *pipe) {
+int create_pipe(pipe_ends *pipe, int *error) {
   // A present, null access list: no restriction on who may use the pipe.
   static SECURITY_DESCRIPTOR descriptor;
   InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
@@ -11,7 +11,10 @@ int create_pipe(pipe_ends *pipe) {
   // start only, so no child holds an end that would keep a pipe open.
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
   HANDLE read_end, write_end;
-  if (!CreatePipe(&read_end, &write_end, &attributes, 0)) return -1;
+  if (!CreatePipe(&read_end, &write_end, &attributes, 0)) {
+    *error = (int)GetLastError();
+    return -1;
+  }
   pipe->read_end = (os_handle)read_end;
   pipe->write_end = (os_handle)write_end;
   return 0;

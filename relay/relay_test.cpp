@@ -68,6 +68,28 @@ void expect_relayed(const test_build *build, const program_run &run, const std::
   EXPECT_EQ("", run.err);
 }
 
+// The line the middleware writes to standard error after a failure message:
+// "middleware: WHAT: REASON". Natively the reason is glibc's known text; on
+// Windows it is the system's own, which only has to be there.
+void expect_reason(const test_build *build, const program_run &run, const std::string &what,
+                   const std::string &native_reason) {
+  std::string start = "middleware: " + what + ": ";
+  if (!build->wine) {
+    EXPECT_EQ(start + native_reason + "\n", run.err);
+    return;
+  }
+  std::vector<std::string> lines = split_lines(run.err);
+  ASSERT_EQ(1u, lines.size()) << "not one line on standard error:\n" << run.err;
+  EXPECT_EQ(0u, lines[0].find(start)) << lines[0];
+  EXPECT_GT(lines[0].size(), start.size()) << "no reason after: " << lines[0];
+  EXPECT_EQ(console_text(build, lines[0] + "\n"), run.err);
+}
+
+// A child's program file as the middleware names it in its reasons.
+std::string started_as(const test_build *build, const std::string &name) {
+  return build->wine ? name + build->suffix : "./" + name;
+}
+
 class relay : public each_build {};
 
 TEST_P(relay, relays_first_chunk_byte_for_byte) {
@@ -88,25 +110,33 @@ TEST_P(relay, children_hold_only_their_handles) {
   expect_relayed(build(), run, test_message("handles"));
 }
 
+// Each message keeps its text on standard output; the reason follows on
+// standard error.
 TEST_P(relay, start_failures) {
+  std::string sender = "cannot start " + started_as(build(), "sender");
   {
     SCOPED_TRACE("no sender");
     program_run run = run_relay(build(), "short", false, true);
     EXPECT_EQ("Kreiranje senderproc : greska", run.out) << "getter started without a sender?";
+    expect_reason(build(), run, sender, "No such file or directory");
     EXPECT_EQ(2, run.status);
   }
   {
-    SCOPED_TRACE("sender not a program");
+    // Natively a file without execute permission; on Windows a file that is
+    // no program.
+    SCOPED_TRACE("sender not executable");
     fs::path dir = make_scratch(build(), "short", false, true);
     std::ofstream(dir / ("sender" + build()->suffix)) << "not a program\n";
     program_run run = run_in(build(), dir, "middleware", nullptr);
     EXPECT_EQ("Kreiranje senderproc : greska", run.out);
+    expect_reason(build(), run, sender, "Permission denied");
     EXPECT_EQ(2, run.status);
   }
   {
     SCOPED_TRACE("no getter");
     program_run run = run_relay(build(), "short", true, false);
     EXPECT_EQ("Kreiranje getterproc : greska", run.out);
+    expect_reason(build(), run, "cannot start " + started_as(build(), "getter"), "No such file or directory");
     EXPECT_EQ(2, run.status);
   }
 }
@@ -140,6 +170,7 @@ TEST(relay_native, pipe_failures) {
     fs::remove_all(dir);
     EXPECT_FALSE(run.timed_out) << "middleware did not exit within " << options.timeout_ms / 1000 << " s";
     EXPECT_EQ("Kreiranje cijevi : greska", run.out);
+    expect_reason(native_build(), run, "cannot create a pipe", "Too many open files");
     EXPECT_EQ(1, run.status);
   }
 }
