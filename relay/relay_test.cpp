@@ -110,6 +110,12 @@ TEST_P(relay, children_hold_only_their_handles) {
   expect_relayed(build(), run, test_message("handles"));
 }
 
+// The child's end of pipe A, seen from inside the sender.
+TEST_P(relay, pipes_are_not_open_to_every_account) {
+  program_run run = run_relay(build(), "access");
+  expect_relayed(build(), run, test_message("access"));
+}
+
 // Each message keeps its text on standard output; the reason follows on
 // standard error.
 TEST_P(relay, start_failures) {
