@@ -1,6 +1,6 @@
 # Installing and packaging: the five programs and the sample sender, their
-# manual pages and the README. A Debian package on Linux; a zip on Windows,
-# named win32 or win64 after the build, with the pages as plain text.
+# manual pages, the README and the licence. A Debian package on Linux; a zip on
+# Windows, named win32 or win64 after the build, with the pages as plain text.
 include(GNUInstallDirs)
 
 set(installed_programs blockmeter blockmeter-report middleware getter sender vizuzariz)
@@ -10,7 +10,19 @@ foreach(name ${manual_page_names})
   list(APPEND manual_page_sources ${PROJECT_SOURCE_DIR}/man/${name}.1)
 endforeach()
 
-install(TARGETS ${installed_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The relay's programs have generic names and find one another in the current
+# directory, so on Linux they keep to a folder of their own, off the command
+# path; the zips keep every program in bin.
+set(relay_programs middleware getter sender)
+if(WIN32)
+  set(relay_program_dir ${CMAKE_INSTALL_BINDIR})
+else()
+  set(relay_program_dir ${CMAKE_INSTALL_LIBEXECDIR}/blockmeter-tools/relay)
+endif()
+set(path_programs ${installed_programs})
+list(REMOVE_ITEM path_programs ${relay_programs})
+install(TARGETS ${path_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS ${relay_programs} RUNTIME DESTINATION ${relay_program_dir})
 
 set(CPACK_PACKAGE_NAME blockmeter-tools)
 set(CPACK_PACKAGE_VENDOR "The blockmeter maintainers")
@@ -66,7 +78,7 @@ if(WIN32)
     set(built_manual_pages ${manual_page_sources})
   endif()
   install(FILES ${built_manual_pages} DESTINATION doc)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -85,6 +97,27 @@ else()
   endif()
   install(FILES ${built_manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
+
+  # The licence in Debian's machine-readable copyright format, and the changelog
+  # in Debian's format, compressed as the manual pages are (the package is its
+  # own upstream, so the file is changelog.gz).
+  set(changelog ${PROJECT_SOURCE_DIR}/packaging/changelog)
+  if(GZIP_PROGRAM)
+    set(changelog ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
+    add_custom_command(
+      OUTPUT ${changelog}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/packaging
+      COMMAND sh -c "'${GZIP_PROGRAM}' -9 -n -c \"$0\" > \"$1\"" ${PROJECT_SOURCE_DIR}/packaging/changelog ${changelog}
+      DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
+      COMMENT "Compressing the Debian changelog"
+      VERBATIM)
+    add_custom_target(debian_changelog ALL DEPENDS ${changelog})
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${changelog}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
+  # lintian's notes that are intended, each with its reason.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${CPACK_PACKAGE_NAME})
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -9,8 +9,10 @@
 
 extern char **environ;
 
-int start_child(const char *name, const child_stdio *stdio, child_process *child) {
-  std::string path = std::string("./") + name;
+std::string child_program_file(const char *name) { return std::string("./") + name; }
+
+int start_child(const char *name, const child_stdio *stdio, child_process *child, int *error) {
+  std::string path = child_program_file(name);
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
   posix_spawn_file_actions_init(&actions);
@@ -41,10 +43,13 @@ int start_child(const char *name, const child_stdio *stdio, child_process *child
   pid_t pid = 0;
   // glibc reports a failed exec (missing, not executable) here, not as a
   // child that exits later.
-  int error = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+  int code = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) return -1;
+  if (code != 0) {
+    *error = code;
+    return -1;
+  }
   child->process = pid;
   child->thread = 0;
   return 0;

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
-int start_child(const char *name, const child_stdio *stdio, child_process *child) {
+std::string child_program_file(const char *name) { return std::string(name) + ".exe"; }
+
+int start_child(const char *name, const child_stdio *stdio, child_process *child, int *error) {
   // As the application name, without a path: the current directory only,
   // and the child's command line is the name alone.
-  std::string file = std::string(name) + ".exe";
+  std::string file = child_program_file(name);
   // Fetched afresh for each child, so nothing of the previous start remains.
   STARTUPINFOA startup;
   GetStartupInfoA(&startup);
@@ -59,9 +61,14 @@ int start_child(const char *name, const child_stdio *stdio, child_process *child
   if (!started)
     started = CreateProcessA(file.c_str(), nullptr, nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr,
                              nullptr, &startup, &process);
+  // Taken before the flags are put back, which may overwrite it.
+  DWORD start_error = started ? 0 : GetLastError();
   for (int i = 0; i < 3; ++i)
     if (known[i]) SetHandleInformation(handles[i], HANDLE_FLAG_INHERIT, flags[i] & HANDLE_FLAG_INHERIT);
-  if (!started) return -1;
+  if (!started) {
+    *error = (int)start_error;
+    return -1;
+  }
   child->process = (os_handle)process.hProcess;
   child->thread = (os_handle)process.hThread;
   return 0;

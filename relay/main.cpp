@@ -2,11 +2,13 @@
 // "getter" with its standard input coming from pipe B, then passes one chunk
 // of at most 1023 bytes from the first to the second, showing it on the way.
 #include <cstdio>
+#include <string>
 
 #include "child.h"
 #include "key.h"
 #include "pipe.h"
 #include "standard_streams.h"
+#include "system_error.h"
 
 constexpr size_t message_buffer_size = 1024;  // one read fills at most 1023
 
@@ -14,12 +16,22 @@ constexpr int exit_relayed = 0;
 constexpr int exit_no_pipe = 1;
 constexpr int exit_no_child = 2;
 
-static int fail(const char *message, bool wait, int status) {
+// Prints message as it always reads, then what failed and the system's reason
+// for error on standard error, so that each cause can be told from the others.
+static int fail(const char *message, const std::string &what, int error, bool wait, int status) {
   printf("%s", message);
-  // The message has no line feed; it must be on the screen during the wait.
+  // The message has no line feed; it must be on the screen during the wait,
+  // and before the reason.
   fflush(stdout);
+  char reason[256];
+  describe_system_error(error, reason, sizeof reason);
+  fprintf(stderr, "middleware: %s: %s\n", what.c_str(), reason);
   if (wait) wait_key();
   return status;
+}
+
+static int fail_to_start(const char *message, const char *name, int error) {
+  return fail(message, "cannot start " + child_program_file(name), error, true, exit_no_child);
 }
 
 int main() {
@@ -29,17 +41,20 @@ int main() {
   // before the key wait.
   ignore_broken_pipes();
   pipe_ends pipe_a, pipe_b;
-  if (create_pipe(&pipe_a) != 0) return fail("Kreiranje cijevi : greska", false, exit_no_pipe);
-  if (create_pipe(&pipe_b) != 0) return fail("Kreiranje cijevi : greska", true, exit_no_pipe);
+  int error = 0;
+  if (create_pipe(&pipe_a, &error) != 0)
+    return fail("Kreiranje cijevi : greska", "cannot create a pipe", error, false, exit_no_pipe);
+  if (create_pipe(&pipe_b, &error) != 0)
+    return fail("Kreiranje cijevi : greska", "cannot create a pipe", error, true, exit_no_pipe);
 
   // One record serves both starts; after the second it holds the getter.
   child_process child;
   child_stdio sender_stdio = {std_handle(std_input), pipe_a.write_end, std_handle(std_error)};
-  if (start_child("sender", &sender_stdio, &child) != 0)
-    return fail("Kreiranje senderproc : greska", true, exit_no_child);
+  if (start_child("sender", &sender_stdio, &child, &error) != 0)
+    return fail_to_start("Kreiranje senderproc : greska", "sender", error);
   child_stdio getter_stdio = {pipe_b.read_end, std_handle(std_output), std_handle(std_error)};
-  if (start_child("getter", &getter_stdio, &child) != 0)
-    return fail("Kreiranje getterproc : greska", true, exit_no_child);
+  if (start_child("getter", &getter_stdio, &child, &error) != 0)
+    return fail_to_start("Kreiranje getterproc : greska", "getter", error);
 
   // With our copies of the children's ends gone, a sender that exits without
   // writing ends the read below with 0 bytes, and our exit ends the getter's.

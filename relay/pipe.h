@@ -13,10 +13,13 @@ struct pipe_ends {
   os_handle write_end;
 };
 
-// Creates an anonymous pipe with the system's default buffer size. Neither end
-// is inherited by a child unless start_child (child.h) hands it over.
-// Returns 0, or -1 when the pipe cannot be created (*pipe is then unchanged).
-int create_pipe(pipe_ends *pipe);
+// Creates an anonymous pipe with the system's default buffer size and the
+// process's default security (on Windows, no access list that would let any
+// local account open it). Neither end is inherited by a child unless
+// start_child (child.h) hands it over. Returns 0, or -1 when the pipe cannot
+// be created: *pipe is then unchanged and *error holds the system's error code
+// (errno, or GetLastError() on Windows) for describe_system_error.
+int create_pipe(pipe_ends *pipe, int *error);
 
 enum std_stream { std_input = 0, std_output = 1, std_error = 2 };
 

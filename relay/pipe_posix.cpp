@@ -6,10 +6,13 @@
 #include <signal.h>
 #include <unistd.h>
 
-int create_pipe(pipe_ends *pipe) {
+int create_pipe(pipe_ends *pipe, int *error) {
   int ends[2];
   // Close-on-exec: a child gets an end only as one of its standard handles.
-  if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+  if (pipe2(ends, O_CLOEXEC) != 0) {
+    *error = errno;
+    return -1;
+  }
   pipe->read_end = ends[0];
   pipe->write_end = ends[1];
   return 0;

@@ -2,16 +2,19 @@
 
 #include <windows.h>
 
-int create_pipe(pipe_ends *pipe) {
-  // A present, null access list: no restriction on who may use the pipe.
-  static SECURITY_DESCRIPTOR descriptor;
-  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-  // Not inheritable: start_child makes a child's own end inheritable for its
-  // start only, so no child holds an end that would keep a pipe open.
-  SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
+int create_pipe(pipe_ends *pipe, int *error) {
+  // No descriptor of our own: an anonymous pipe is a named pipe underneath,
+  // and a null access list would let any local account open it by its name;
+  // the default one comes from our token, like that of any object we create
+  // without one. Not inheritable: start_child makes a child's own end
+  // inheritable for its start only, so no child holds an end that would keep
+  // a pipe open.
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
   HANDLE read_end, write_end;
-  if (!CreatePipe(&read_end, &write_end, &attributes, 0)) return -1;
+  if (!CreatePipe(&read_end, &write_end, &attributes, 0)) {
+    *error = (int)GetLastError();
+    return -1;
+  }
   pipe->read_end = (os_handle)read_end;
   pipe->write_end = (os_handle)write_end;
   return 0;

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "test_build.h"
 #include "test_sender.h"
@@ -68,6 +69,28 @@ void expect_relayed(const test_build *build, const program_run &run, const std::
   EXPECT_EQ("", run.err);
 }
 
+// The line the middleware writes to standard error after a failure message:
+// "middleware: WHAT: REASON". Natively the reason is glibc's known text; on
+// Windows it is the system's own, which only has to be there.
+void expect_reason(const test_build *build, const program_run &run, const std::string &what,
+                   const std::string &native_reason) {
+  std::string start = "middleware: " + what + ": ";
+  if (!build->wine) {
+    EXPECT_EQ(start + native_reason + "\n", run.err);
+    return;
+  }
+  std::vector<std::string> lines = split_lines(run.err);
+  ASSERT_EQ(1u, lines.size()) << "not one line on standard error:\n" << run.err;
+  EXPECT_EQ(0u, lines[0].find(start)) << lines[0];
+  EXPECT_GT(lines[0].size(), start.size()) << "no reason after: " << lines[0];
+  EXPECT_EQ(console_text(build, lines[0] + "\n"), run.err);
+}
+
+// A child's program file as the middleware names it in its reasons.
+std::string started_as(const test_build *build, const std::string &name) {
+  return build->wine ? name + build->suffix : "./" + name;
+}
+
 class relay : public each_build {};
 
 TEST_P(relay, relays_first_chunk_byte_for_byte) {
@@ -88,25 +111,39 @@ TEST_P(relay, children_hold_only_their_handles) {
   expect_relayed(build(), run, test_message("handles"));
 }
 
+// The child's end of pipe A, seen from inside the sender.
+TEST_P(relay, pipes_are_not_open_to_every_account) {
+  program_run run = run_relay(build(), "access");
+  expect_relayed(build(), run, test_message("access"));
+}
+
+// Each message keeps its text on standard output; the reason follows on
+// standard error.
 TEST_P(relay, start_failures) {
+  std::string sender = "cannot start " + started_as(build(), "sender");
   {
     SCOPED_TRACE("no sender");
     program_run run = run_relay(build(), "short", false, true);
     EXPECT_EQ("Kreiranje senderproc : greska", run.out) << "getter started without a sender?";
+    expect_reason(build(), run, sender, "No such file or directory");
     EXPECT_EQ(2, run.status);
   }
   {
-    SCOPED_TRACE("sender not a program");
+    // Natively a file without execute permission; on Windows a file that is
+    // no program.
+    SCOPED_TRACE("sender not executable");
     fs::path dir = make_scratch(build(), "short", false, true);
     std::ofstream(dir / ("sender" + build()->suffix)) << "not a program\n";
     program_run run = run_in(build(), dir, "middleware", nullptr);
     EXPECT_EQ("Kreiranje senderproc : greska", run.out);
+    expect_reason(build(), run, sender, "Permission denied");
     EXPECT_EQ(2, run.status);
   }
   {
     SCOPED_TRACE("no getter");
     program_run run = run_relay(build(), "short", true, false);
     EXPECT_EQ("Kreiranje getterproc : greska", run.out);
+    expect_reason(build(), run, "cannot start " + started_as(build(), "getter"), "No such file or directory");
     EXPECT_EQ(2, run.status);
   }
 }
@@ -134,14 +171,55 @@ TEST(relay_native, pipe_failures) {
     options.cwd = dir.c_str();
     options.timeout_ms = native_build()->timeout_ms;
     program_run run;
-    ASSERT_TRUE(run_program({"/bin/sh", "-c", "ulimit -n " + std::to_string(limit) + " && exec ./middleware"},
+    // The sanitizers' leak check needs descriptors of its own at exit.
+    ASSERT_TRUE(run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "/bin/sh", "-c",
+                             "ulimit -n " + std::to_string(limit) + " && exec ./middleware"},
                             &options, &run))
         << run.error;
     fs::remove_all(dir);
     EXPECT_FALSE(run.timed_out) << "middleware did not exit within " << options.timeout_ms / 1000 << " s";
     EXPECT_EQ("Kreiranje cijevi : greska", run.out);
+    expect_reason(native_build(), run, "cannot create a pipe", "Too many open files");
     EXPECT_EQ(1, run.status);
   }
+}
+
+// Started with standard output closed, the middleware puts the null device
+// there before it makes its pipes: no pipe end is ever descriptor 0, 1 or 2
+// (where the children's standard handles or our messages would mix with the
+// relayed bytes), and the relay still completes.
+TEST(relay_native, closed_standard_output_is_no_pipe_end) {
+  if (access("/usr/bin/strace", X_OK) != 0) SKIP_OR_FAIL("strace not found (Debian package: strace)");
+  fs::path dir = make_scratch(native_build(), "short", true, true);
+  std::string trace = (dir / "pipes.trace").string();
+  program_options options;
+  options.cwd = dir.c_str();
+  options.timeout_ms = native_build()->timeout_ms;
+  program_run run;
+  // The sanitizers' leak check cannot work in a traced process.
+  ASSERT_TRUE(run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "/usr/bin/strace", "-f", "-qq",
+                           "-o", trace, "-e", "trace=pipe,pipe2", "/bin/sh", "-c", "exec ./middleware >&-"},
+                          &options, &run))
+      << run.error;
+  std::ifstream file(trace);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  fs::remove_all(dir);
+  EXPECT_FALSE(run.timed_out) << "middleware did not exit within " << options.timeout_ms / 1000 << " s";
+  EXPECT_EQ(0, run.status) << "middleware did not report a complete relay";
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ("", run.err);
+
+  const std::regex created(R"(pipe2?\(\[(\d+), (\d+)\])");
+  int pipes = 0;
+  for (const std::string &line : lines) {
+    std::smatch ends;
+    if (!std::regex_search(line, ends, created)) continue;
+    ++pipes;
+    EXPECT_GE(std::stoi(ends[1]), 3) << line;
+    EXPECT_GE(std::stoi(ends[2]), 3) << line;
+  }
+  EXPECT_GE(pipes, 2) << "strace saw fewer pipes than the middleware's two";
 }
 
 }  // namespace

@@ -22,6 +22,10 @@ int main() {
     snprintf(line, sizeof line, "handles beyond the standard three: %d\n", count_other_handles());
     message = line;
   }
+  if (std::string(mode) == "access") {
+    static const char *const answers[] = {"cannot tell", "no", "yes"};
+    message = std::string("pipe open to every account: ") + answers[output_open_to_all() + 1] + "\n";
+  }
   // Exactly these bytes, with one write: the C library's text mode would
   // change line ends on Windows.
   if (!message.empty()) write_once(std_handle(std_output), message.data(), message.size());

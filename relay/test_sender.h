@@ -7,6 +7,9 @@
 //   handles               writes how many handles it holds beyond the three
 //                         standard ones; test_message("handles") is the line
 //                         for none
+//   access                writes whether any account may open the pipe that
+//                         is its standard output; test_message("access") is
+//                         the line for no
 #pragma once
 
 #include <string>
@@ -27,9 +30,15 @@ inline std::string test_message(const std::string &mode) {
     return bytes + std::string(tail, sizeof tail);
   }
   if (mode == "handles") return "handles beyond the standard three: 0\n";
+  if (mode == "access") return "pipe open to every account: no\n";
   return "";
 }
 
 // Handles this process holds besides its standard input, output and error
 // (on Windows: pipe handles only), or -1 when they cannot be counted.
 int count_other_handles();
+
+// Whether any account may open this process's standard output (on Windows: its
+// access list is present and null; on POSIX: its mode grants others access):
+// 1 or 0, or -1 when that cannot be told.
+int output_open_to_all();

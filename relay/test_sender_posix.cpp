@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 int count_other_handles() {
   DIR *fds = opendir("/proc/self/fd");
@@ -14,4 +15,10 @@ int count_other_handles() {
   }
   closedir(fds);
   return count;
+}
+
+int output_open_to_all() {
+  struct stat status;
+  if (fstat(1, &status) != 0) return -1;
+  return (status.st_mode & (S_IRWXG | S_IRWXO)) != 0 ? 1 : 0;
 }

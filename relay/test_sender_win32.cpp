@@ -1,5 +1,6 @@
 #include "test_sender.h"
 
+#include <aclapi.h>
 #include <windows.h>
 
 int count_other_handles() {
@@ -16,4 +17,20 @@ int count_other_handles() {
     if (GetFileType(handle) == FILE_TYPE_PIPE) ++count;
   }
   return count;
+}
+
+int output_open_to_all() {
+  PACL access_list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(GetStdHandle(STD_OUTPUT_HANDLE), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                      nullptr, &access_list, nullptr, &descriptor) != ERROR_SUCCESS)
+    return -1;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  BOOL known = GetSecurityDescriptorControl(descriptor, &control, &revision);
+  LocalFree(descriptor);
+  if (!known) return -1;
+  // A list that is present but null restricts no one; an absent one means the
+  // object's default, as the system gives it.
+  return (control & SE_DACL_PRESENT) != 0 && access_list == nullptr ? 1 : 0;
 }
