@@ -1,8 +1,8 @@
 // Linux only (sysfs, /proc/self/mountinfo, statx, the block ioctls of
-// linux/fs.h, FIEMAP, MAP_POPULATE). A root is a path. A block device node is read itself; a directory
-// reads the block device that holds its file system; a regular file is read
-// itself. Geometry comes from sysfs where it can, which needs no rights to
-// the device, so that a user without them still sees it.
+// linux/fs.h, FIEMAP, MAP_POPULATE). A root is a path. A block device node is
+// read itself; a directory reads the block device that holds its file system;
+// a regular file is read itself. Geometry comes from sysfs where it can, which
+// needs no rights to the device, so that a user without them still sees it.
 #include "hdd.h"
 
 #include <dirent.h>
