@@ -18,12 +18,12 @@ constexpr int handle_base = 100;
 constexpr size_t page_size = 4096;
 
 static int last_error = 0;
+static std::map<const void *, size_t> buffers;
+static std::map<int, int64_t> positions;  // open handle -> byte position
 
 const char *hdd_root_problem(const char *root) {
   return fake_hdd.bad_root == root ? "not a fake root" : nullptr;
 }
-static std::map<const void *, size_t> buffers;
-static std::map<int, int64_t> positions;  // open handle -> byte position
 
 void reset_fakes() {
   fake_hdd = fake_hdd_state{};

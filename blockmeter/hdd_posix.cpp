@@ -22,6 +22,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "system_error.h"
 
 const char *const default_hdd_root = "/";
@@ -287,12 +289,7 @@ static int find_holding_device(const struct statx *stx, dev_t *device) {
     int count = btrfs_devices(source.st_rdev, devices);
     if (count > 1) {
       // In order of device number, as sysfs lists them in no set order.
-      for (int i = 1; i < count; ++i)
-        for (int j = i; j > 0 && devices[j] < devices[j - 1]; --j) {
-          dev_t swapped = devices[j];
-          devices[j] = devices[j - 1];
-          devices[j - 1] = swapped;
-        }
+      std::sort(devices, devices + count);
       char names[512] = "";
       size_t used = 0;
       for (int i = 0; i < count && used < sizeof names; ++i) {
