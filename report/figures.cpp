@@ -1,6 +1,8 @@
 #include "figures.h"
 
-#include <vector>
+#include <cmath>
+
+#include "stats.h"
 
 constexpr double bytes_per_mib = 1024.0 * 1024.0;
 
@@ -18,22 +20,8 @@ void derive_row(const report_drive *drive, const report_row *row, bool random, r
   if (row->failed_reads) figures->flags += figures->flags.empty() ? "failed-reads" : " failed-reads";
 }
 
-bool fit_line(const double *x, const double *y, int n, double *a, double *b) {
-  if (n < 2) return false;
-  double mean_x = 0, mean_y = 0;
-  for (int i = 0; i < n; ++i) mean_x += x[i], mean_y += y[i];
-  mean_x /= n, mean_y /= n;
-  // Sums of deviations from the means, which keep their precision where
-  // the raw sums of squares of large byte counts would not.
-  double sxx = 0, sxy = 0;
-  for (int i = 0; i < n; ++i) {
-    sxx += (x[i] - mean_x) * (x[i] - mean_x);
-    sxy += (x[i] - mean_x) * (y[i] - mean_y);
-  }
-  if (!(sxx > 0)) return false;
-  *b = sxy / sxx;
-  *a = mean_y - *b * mean_x;
-  return true;
+static bool qualifies(const run_row *row) {
+  return !row->us.empty() && (int)row->us.size() == row->runs && !row->coarse && !row->failed_reads;
 }
 
 static std::string too_few(int rows, const char *needed) {
@@ -41,53 +29,89 @@ static std::string too_few(int rows, const char *needed) {
          " ms or more, " + needed + " needed";
 }
 
-static void derive_sequential(const report_drive *drive, drive_figures *figures) {
+static void derive_sequential(const std::vector<run_row> *rows, drive_figures *f) {
   std::vector<double> bytes, us;
-  for (const report_row &row : drive->sequential.rows) {
-    row_figures rf;
-    derive_row(drive, &row, false, &rf);
-    if (!rf.measured || rf.coarse || row.failed_reads) continue;
-    if (bytes.empty() || row.mib_per_s > figures->peak_mib_per_s) {
-      figures->peak_mib_per_s = row.mib_per_s;
-      figures->peak_blocks_per_read = row.first;
+  int64_t largest_tried = 0;
+  for (const run_row &row : *rows) {
+    largest_tried = std::max(largest_tried, row.first);
+    if (!qualifies(&row)) continue;
+    if (bytes.empty() || row.median_mib_per_s > f->peak_mib_per_s) {
+      f->peak_mib_per_s = row.median_mib_per_s;
+      f->peak_blocks_per_read = row.first;
     }
-    bytes.push_back(rf.bytes_per_read);
-    us.push_back(rf.us_per_read);
+    if (bytes.empty() || row.bytes_per_read < f->smallest_read_bytes) f->smallest_read_bytes = row.bytes_per_read;
+    if (bytes.empty() || row.bytes_per_read > f->largest_read_bytes) f->largest_read_bytes = row.bytes_per_read;
+    bytes.push_back(row.bytes_per_read);
+    us.push_back(row.median_us);
   }
-  figures->sequential_rows = (int)bytes.size();
-  if (bytes.empty()) figures->peak_note = too_few(0, "1");
-  double a = 0, b = 0;
-  if (!fit_line(bytes.data(), us.data(), (int)bytes.size(), &a, &b)) {
-    figures->fit_note = too_few((int)bytes.size(), "2 read sizes");
+  f->sequential_rows = (int)bytes.size();
+  if (bytes.empty()) f->peak_note = too_few(0, "1");
+  f->peak_is_largest_read = !bytes.empty() && f->peak_blocks_per_read == largest_tried;
+  double a = 0, b = 0, r2 = 0;
+  if (!fit_line(bytes.data(), us.data(), (int)bytes.size(), &a, &b, &r2)) {
+    f->fit_note = too_few((int)bytes.size(), "2 read sizes");
   } else if (!(b > 0)) {
-    figures->fit_note = "no transfer rate: the time per read does not grow with the read size";
+    f->fit_note = "no transfer rate: the time per read does not grow with the read size";
   } else {
-    figures->overhead_us = a;
+    f->overhead_us = a;
     // b is microseconds per byte.
-    figures->transfer_mib_per_s = 1e6 / b / bytes_per_mib;
+    f->transfer_mib_per_s = 1e6 / b / bytes_per_mib;
+    f->fit_r2 = r2;
+    f->fit_extrapolated =
+        r2 < trusted_fit_r2 || f->transfer_mib_per_s > trusted_fit_over_fastest * f->peak_mib_per_s;
   }
 }
 
-static void derive_random(const report_drive *drive, drive_figures *figures) {
-  for (const report_row &row : drive->random.rows) {
-    row_figures rf;
-    derive_row(drive, &row, true, &rf);
-    if (!rf.measured || rf.coarse || row.failed_reads) continue;
-    if (figures->random_rows == 0 || row.first > figures->widest_range)
-      figures->widest_range = row.first, figures->widest_us = rf.us_per_read;
-    if (figures->random_rows == 0 || row.first < figures->narrowest_range)
-      figures->narrowest_range = row.first, figures->narrowest_us = rf.us_per_read;
-    ++figures->random_rows;
+static void derive_random(const std::vector<run_row> *rows, drive_figures *f) {
+  const run_row *widest = nullptr, *narrowest = nullptr;
+  for (const run_row &row : *rows) {
+    if (!qualifies(&row)) continue;
+    if (widest == nullptr || row.first > widest->first) widest = &row;
+    if (narrowest == nullptr || row.first < narrowest->first) narrowest = &row;
+    ++f->random_rows;
   }
-  if (figures->random_rows == 0) figures->ends_note = too_few(0, "1");
-  if (figures->random_rows == 0 || figures->widest_range == figures->narrowest_range)
-    figures->seek_note = too_few(figures->random_rows, "2 ranges");
-  else
-    figures->seek_cost_us = figures->widest_us - figures->narrowest_us;
+  if (widest == nullptr) {
+    f->ends_note = too_few(0, "1");
+    f->seek_note = too_few(0, "2 ranges");
+    return;
+  }
+  f->widest_range = widest->first, f->widest_us = widest->median_us;
+  f->widest_min_us = widest->min_us, f->widest_max_us = widest->max_us;
+  f->narrowest_range = narrowest->first, f->narrowest_us = narrowest->median_us;
+  f->narrowest_min_us = narrowest->min_us, f->narrowest_max_us = narrowest->max_us;
+  if (widest == narrowest) {
+    f->seek_note = too_few(f->random_rows, "2 ranges");
+    return;
+  }
+  f->seek_cost_us = f->widest_us - f->narrowest_us;
+  // What the two ends differ by must stand out of what the runs, or the
+  // tick and the disk's own moods in one run, make of one time.
+  if (f->seek_cost_us <= 0)
+    f->seek_note = "no cost measured: the widest range reads no slower than the narrowest";
+  else if (f->runs > 1 && widest->min_us <= narrowest->max_us)
+    f->seek_note = "no cost measured: the two ends' runs overlap";
+  else if (f->runs <= 1 && f->seek_cost_us <= seek_noise_share * f->narrowest_us)
+    f->seek_note = "no cost measured: the ends differ by " + std::to_string((int)std::lround(seek_noise_share * 100)) +
+                   " % or less of the narrowest's time";
+}
+
+void derive_figures(const std::vector<run_row> *sequential, const std::vector<run_row> *random, int runs,
+                    drive_figures *figures) {
+  *figures = drive_figures{};
+  figures->runs = runs;
+  derive_sequential(sequential, figures);
+  derive_random(random, figures);
+}
+
+bool derive_group(const drive_group *group, drive_figures *figures, std::string *problem) {
+  std::vector<run_row> sequential, random;
+  bool paired = pair_runs(group, false, &sequential, problem) && pair_runs(group, true, &random, problem);
+  derive_figures(&sequential, &random, (int)group->runs.size(), figures);
+  return paired;
 }
 
 void derive_drive(const report_drive *drive, drive_figures *figures) {
-  *figures = drive_figures{};
-  derive_sequential(drive, figures);
-  derive_random(drive, figures);
+  drive_group group = {{{nullptr, drive}}};
+  std::string unused;
+  derive_group(&group, figures, &unused);
 }

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "binary_stdio.h"
+#include "compare.h"
 #include "output.h"
+#include "output_compare.h"
 #include "report.h"
 #include "standard_streams.h"
 
@@ -18,19 +20,29 @@ constexpr int exit_usage = 2;
 
 constexpr const char *usage_text =
     "Usage: blockmeter-report [--csv | --json | --svg | --html] [-o FILE] [FILE...]\n"
+    "       blockmeter-report --compare [--alpha A] [FORMAT] [-o FILE] BASE NEW...\n"
     "       blockmeter-report --help | --version\n"
     "\n"
     "Reads blockmeter's standard output from each FILE (from standard input when\n"
     "none is named, or for -) and reports every drive in it. By default a short\n"
     "summary per drive: its geometry, the sequential peak, the per-read overhead\n"
     "and transfer rate fitted over the sequential rows, and the time per random\n"
-    "read over the widest and the narrowest range.\n"
+    "read over the widest and the narrowest range. Drives with the same root, block\n"
+    "size and block count are runs of one drive, in one file or several: they are\n"
+    "shown once, row by row as the median over the runs with its spread.\n"
+    "\n"
+    "With --compare, each file holds runs of one drive: every NEW is compared with\n"
+    "BASE row by row (the median time per read of each side, the change in per cent\n"
+    "and the p-value of a two-sided Mann-Whitney U test; ~ where the change cannot\n"
+    "be told from the noise of the runs). Make 5 or more runs a side.\n"
     "\n"
     "  --csv              one line per table row (RFC 4180)\n"
     "  --json             one JSON document: drives, rows and figures\n"
     "  --svg              an SVG image of both curves, one line per drive\n"
     "  --html             a page with the charts, the figures and the rows\n"
     "  -o, --output FILE  write the report to FILE, not to standard output\n"
+    "  --compare          compare the runs of BASE with those of each NEW\n"
+    "  --alpha A          the p-value under which a change is shown (default 0.05)\n"
     "\n"
     "Rows under 100 ms are coarse (the 1 ms tick is over 1 % of their time); the\n"
     "per-drive figures leave them out, and rows whose reads failed.\n"
@@ -46,6 +58,8 @@ struct report_options {
   report_format format = format_summary;
   bool format_given = false;
   const char *output = nullptr;  // null (or "-" on the command line): standard output
+  bool compare = false;
+  double alpha = default_alpha;
   std::vector<const char *> files;
 };
 
@@ -77,6 +91,14 @@ static int parse_options(int argc, char **argv, report_options *options) {
     } else if (arg == "--version") {
       puts("blockmeter-report " BLOCKMETER_VERSION);
       return exit_reported;
+    } else if (arg == "--compare") {
+      options->compare = true;
+    } else if (arg == "--alpha" || arg.starts_with("--alpha=")) {
+      std::string value = arg.starts_with("--alpha=") ? arg.substr(strlen("--alpha=")) : i + 1 < argc ? argv[++i] : "";
+      char *end = nullptr;
+      options->alpha = strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !(options->alpha > 0 && options->alpha < 1))
+        return usage_error("--alpha needs a number between 0 and 1, not '" + value + "'");
     } else if (arg == "-o" || arg == "--output" || arg.starts_with("--output=")) {
       if (output_named) return usage_error("the output is named twice");
       output_named = true;
@@ -99,6 +121,8 @@ static int parse_options(int argc, char **argv, report_options *options) {
       if (!known) return usage_error("unknown option " + arg);
     }
   }
+  if (options->compare && options->files.size() < 2)
+    return usage_error("--compare needs a BASE file and at least one NEW file");
   if (options->files.empty()) options->files.push_back("-");
   return -1;
 }
@@ -154,6 +178,54 @@ static bool write_report(const char *path, const std::string &report) {
   return false;
 }
 
+// Compares the runs of the first input with those of each other. Returns
+// false after saying which input cannot be compared and why.
+static bool write_comparison(const report_options *options, const std::vector<report_input> *inputs,
+                             report_sink *out) {
+  std::vector<compare_side> sides(inputs->size());
+  bool all_sides = true;
+  for (size_t i = 0; i < inputs->size(); ++i) {
+    std::string problem;
+    if (!make_compare_side(&(*inputs)[i], &sides[i], &problem)) {
+      fprintf(stderr, "blockmeter-report: %s: cannot compare: %s\n", shown_name(options->files[i]).c_str(),
+              plain_text(problem).c_str());
+      all_sides = false;
+    }
+  }
+  if (!all_sides) return false;
+  std::vector<comparison> comparisons(sides.size() - 1);
+  for (size_t i = 1; i < sides.size(); ++i) {
+    comparison *c = &comparisons[i - 1];
+    compare_sides(&sides[0], &sides[i], options->alpha, c);
+    std::string pairing = pairing_note(c);
+    if (!pairing.empty())
+      fprintf(stderr, "blockmeter-report: %s: %s\n", shown_name(options->files[i]).c_str(), pairing.c_str());
+    // The text, JSON and page carry it with the rows; the other forms have no place for it.
+    bool noted_in_report = options->format != format_csv && options->format != format_svg;
+    if (!c->can_reach_alpha && !noted_in_report)
+      fprintf(stderr, "blockmeter-report: %s: note: %s\n", shown_name(options->files[i]).c_str(),
+              reach_note(c, options->alpha).c_str());
+  }
+  switch (options->format) {
+    case format_summary:
+      write_compare_text(&comparisons, options->alpha, out);
+      break;
+    case format_csv:
+      write_compare_csv(&comparisons, out);
+      break;
+    case format_json:
+      write_compare_json(&comparisons, options->alpha, out);
+      break;
+    case format_svg:
+      write_compare_svg(&comparisons, out);
+      break;
+    case format_html:
+      write_compare_html(&comparisons, options->alpha, out);
+      break;
+  }
+  return true;
+}
+
 int main(int argc, char **argv) {
   open_standard_streams();
   set_binary_stdio();
@@ -175,7 +247,11 @@ int main(int argc, char **argv) {
     all_read = read_input(options.files[i], &inputs[i]) && all_read;
   if (!all_read) return exit_failed;
 
-  std::string report;
+  report_sink report;
+  if (options.compare) {
+    if (!write_comparison(&options, &inputs, &report)) return exit_failed;
+    return write_report(options.output, report.text) ? exit_reported : exit_failed;
+  }
   switch (options.format) {
     case format_summary:
       write_summary(&inputs, &report);
@@ -193,5 +269,5 @@ int main(int argc, char **argv) {
       write_html(&inputs, &report);
       break;
   }
-  return write_report(options.output, report) ? exit_reported : exit_failed;
+  return write_report(options.output, report.text) ? exit_reported : exit_failed;
 }

@@ -1,56 +1,67 @@
 #include "figures.h"
 #include "output.h"
+#include "html_page.h"
 
 // The page fetches nothing: no scripts, fonts, images or style sheets from
 // anywhere, and its content security policy forbids the browser to try.
 constexpr const char *page_head =
     "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
     "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src "
     "'unsafe-inline'\">\n";
 
 constexpr const char *page_style =
     "<style>\n"
-    "body{font-family:sans-serif;margin:1.5em;color:#222}\n"
+    "body{font-family:sans-serif;margin:1.5em;color:#222;max-width:72em}\n"
     "svg{max-width:100%;height:auto}\n"
     "table{border-collapse:collapse;margin:0.5em 0 1.5em}\n"
     "th,td{border:1px solid #bbb;padding:0.2em 0.5em;text-align:right}\n"
     "th{background:#eee;text-align:center}\n"
-    "td.text,#figures td{text-align:left}\n"
+    "td.text,table.figures td{text-align:left}\n"
+    "table.figures th{text-align:left;white-space:nowrap;vertical-align:top}\n"
     ".note{color:#666;font-style:italic}\n"
+    ".warning{color:#8a4b00;font-weight:bold}\n"
+    ".slower{color:#b00020}.faster{color:#006b21}\n"
     "caption{text-align:left;font-weight:bold;padding:0.3em 0}\n"
     "</style>\n";
 
-static std::string cell(const std::string &text, const char *cls = nullptr) {
+std::string html_cell(const std::string &text, const char *cls) {
   return std::string("<td") + (cls ? std::string(" class=\"") + cls + "\"" : "") + ">" + text + "</td>";
 }
 
-static std::string header_row(const std::vector<const char *> &names) {
+std::string html_header_row(const std::vector<const char *> &names) {
   std::string out = "<tr>";
   for (const char *name : names) out += "<th>" + escape_xml(name) + "</th>";
   return out + "</tr>\n";
 }
 
-static void write_figures_table(const std::vector<report_input> *inputs, std::string *out) {
-  *out += "<h2>Per-drive figures</h2>\n<p>From the rows of " + std::to_string(coarse_below_ms) +
-          " ms or more whose reads did not fail; each figure says how many rows it rests on.</p>\n"
-          "<table id=\"figures\">\n<thead><tr><th>drive</th><th>block size</th><th>blocks</th><th>size</th>";
-  for (const char *label : figure_labels) *out += std::string("<th>") + label + "</th>";
-  *out += "</tr></thead>\n<tbody>\n";
-  for (const report_input &input : *inputs)
-    for (const report_drive &drive : input.drives) {
-      drive_figures f;
-      derive_drive(&drive, &f);
-      figure_texts texts;
-      describe_figures(&drive, &f, "\xc2\xb5s", &texts);
-      double bytes = (double)drive.block_size * (double)drive.n_blocks;
-      *out += "<tr>" + cell(escape_xml(drive_label(inputs, &input, &drive))) +
-              cell(std::to_string(drive.block_size) + " B") + cell(std::to_string(drive.n_blocks)) +
-              cell(format_fixed(bytes / (1 << 30), 4) + " GiB (" + format_size(bytes) + ")");
-      for (int i = 0; i < figure_count; ++i)
-        *out += cell(texts.is_note[i] ? "<span class=\"note\">" + escape_xml(texts.text[i]) + "</span>"
-                                      : escape_xml(texts.text[i]));
-      *out += "</tr>\n";
-    }
+void start_html_page(const std::string &title, const std::string &intro, std::string *out) {
+  *out += std::string(page_head) + "<title>" + title + "</title>\n" + page_style + "</head>\n<body>\n<h1>" +
+          title + "</h1>\n<p>" + intro + "</p>\n";
+}
+
+void write_html_figures(const std::string &label, const drive_group *group, std::string *out) {
+  const report_drive *drive = group->runs[0].drive;
+  drive_figures f;
+  std::string problem;
+  bool paired = derive_group(group, &f, &problem);
+  figure_texts texts;
+  describe_figures(drive, &f, &rich_symbols, &texts);
+  double bytes = (double)drive->block_size * (double)drive->n_blocks;
+  *out += "<table class=\"figures\">\n<caption>" + escape_xml(label) + "</caption>\n<tbody>\n";
+  auto row = [&](const std::string &name, const std::string &html) {
+    *out += "<tr><th>" + escape_xml(name) + "</th>" + html_cell(html) + "</tr>\n";
+  };
+  for (const std::string &warning : group_warnings(group))
+    row("warning", "<span class=\"warning\">" + escape_xml(warning) + "</span>");
+  for (const std::string &device : group_devices(group)) row("device", escape_xml(device));
+  row("geometry", std::to_string(drive->block_size) + " B blocks, " + std::to_string(drive->n_blocks) + " blocks, " +
+                      format_fixed(bytes / (1 << 30), 4) + " GiB (" + format_size(bytes) + ")");
+  if (group->runs.size() > 1) row("runs", escape_xml(describe_runs(group)));
+  if (!paired) row("runs that do not pair", "<span class=\"note\">" + escape_xml(problem) + "</span>");
+  for (int i = 0; i < figure_count; ++i)
+    row(figure_labels[i], texts.is_note[i] ? "<span class=\"note\">" + escape_xml(texts.text[i]) + "</span>"
+                                           : escape_xml(texts.text[i]));
   *out += "</tbody>\n</table>\n";
 }
 
@@ -58,41 +69,89 @@ static void write_rows_table(const report_drive *drive, bool random, std::string
   const report_table *table = random ? &drive->random : &drive->sequential;
   *out += std::string("<table class=\"rows ") + (random ? "random" : "sequential") + "\">\n<caption>" +
           (random ? "Random read test" : "Multisector read test") + "</caption>\n<thead>" +
-          header_row({random ? "range, blocks" : "blocks per read", random ? "range" : "bytes per read",
-                      "reads", "ms", "MiB/s", "\xc2\xb5s per read", "reads per second", "flags"}) +
+          html_header_row({random ? "range, blocks" : "blocks per read", random ? "range" : "bytes per read",
+                           "reads", "ms", "MiB/s", "\xc2\xb5s per read", "reads per second", "flags"}) +
           "</thead>\n<tbody>\n";
   for (const report_row &row : table->rows) {
     row_figures f;
     derive_row(drive, &row, random, &f);
     double size = random ? (double)row.first * (double)drive->block_size : f.bytes_per_read;
-    *out += "<tr>" + cell(std::to_string(row.first)) + cell(format_size(size)) +
-            cell(std::to_string(row.reads)) + cell(std::to_string(row.ms)) + cell(row.mib_per_s_text) +
-            cell(f.measured ? format_fixed(f.us_per_read, 2) : "") +
-            cell(f.measured ? format_fixed(f.iops, 1) : "") + cell(f.flags, "text") + "</tr>\n";
+    *out += "<tr>" + html_cell(std::to_string(row.first)) + html_cell(format_size(size)) +
+            html_cell(std::to_string(row.reads)) + html_cell(std::to_string(row.ms)) + html_cell(row.mib_per_s_text) +
+            html_cell(f.measured ? format_fixed(f.us_per_read, 2) : "") +
+            html_cell(f.measured ? format_fixed(f.iops, 1) : "") + html_cell(f.flags, "text") + "</tr>\n";
   }
   *out += "</tbody>\n</table>\n";
 }
 
-void write_html(const std::vector<report_input> *inputs, std::string *out) {
+// A drive with several runs: per row the median over them, the smallest, the
+// largest and the spread.
+static void write_run_rows_table(const drive_group *group, bool random, std::string *out) {
+  const report_drive *drive = group->runs[0].drive;
+  std::vector<run_row> rows;
+  std::string problem;
+  pair_runs(group, random, &rows, &problem);
+  *out += std::string("<table class=\"rows ") + (random ? "random" : "sequential") + "\">\n<caption>" +
+          (random ? "Random read test" : "Multisector read test") + ": medians of " +
+          count_of((int64_t)group->runs.size(), "run") + "</caption>\n<thead>" +
+          html_header_row({random ? "range, blocks" : "blocks per read", random ? "range" : "bytes per read", "runs",
+                           "\xc2\xb5s per read", "smallest", "largest", "spread", "MiB/s", "flags"}) +
+          "</thead>\n<tbody>\n";
+  for (const run_row &row : rows) {
+    bool measured = !row.us.empty();
+    double size = random ? (double)row.first * (double)drive->block_size : row.bytes_per_read;
+    std::string flags = std::string(row.coarse ? "coarse" : "") + (row.coarse && row.failed_reads ? " " : "") +
+                        (row.failed_reads ? "failed-reads" : "");
+    *out += "<tr>" + html_cell(std::to_string(row.first)) + html_cell(format_size(size)) +
+            html_cell(std::to_string(row.runs)) + html_cell(measured ? format_fixed(row.median_us, 2) : "") +
+            html_cell(measured ? format_fixed(row.min_us, 2) : "") + html_cell(measured ? format_fixed(row.max_us, 2) : "") +
+            html_cell(measured ? "\xc2\xb1" + format_fixed(spread_pct(&row), 1) + "%" : "") +
+            html_cell(format_fixed(row.median_mib_per_s, 2)) + html_cell(flags, "text") + "</tr>\n";
+  }
+  *out += "</tbody>\n</table>\n";
+}
+
+void write_html(const std::vector<report_input> *inputs, report_sink *out) {
+  std::string *text = &out->text;
   std::string names;
   for (const report_input &input : *inputs) names += (names.empty() ? "" : ", ") + escape_xml(input.name);
-  *out += std::string(page_head) + "<title>blockmeter report: " + names + "</title>\n" + page_style +
-          "</head>\n<body>\n<h1>blockmeter report</h1>\n<p>blockmeter's results from " + names +
-          ", read by blockmeter-report " BLOCKMETER_VERSION ".</p>\n";
-  write_svg(inputs, false, out);
-  write_figures_table(inputs, out);
-  *out += "<h2>Rows</h2>\n";
-  for (const report_input &input : *inputs)
-    for (const report_drive &drive : input.drives) {
-      *out += "<section class=\"drive\">\n<h3>" + escape_xml(drive_label(inputs, &input, &drive)) + "</h3>\n";
-      std::string why;
-      if (drive.not_opened)
-        *out += "<p class=\"note\">blockmeter could not open this drive: no tables.</p>\n";
-      if (is_cut_short(&drive, &why))
-        *out += "<p class=\"note\">The run was cut short: " + escape_xml(why) + ".</p>\n";
-      write_rows_table(&drive, false, out);
-      write_rows_table(&drive, true, out);
-      *out += "</section>\n";
+  start_html_page("blockmeter report: " + names,
+                  "blockmeter's results from " + names + ", read by blockmeter-report " BLOCKMETER_VERSION ".",
+                  text);
+  std::vector<drive_group> groups;
+  group_runs(inputs, &groups);
+  std::vector<chart_drive> drives;
+  chart_drives(inputs, &groups, &drives);
+  write_svg(&drives, false, out);
+  *text += "<h2>Per-drive figures</h2>\n<p>From the rows of " + std::to_string(coarse_below_ms) +
+           " ms or more whose reads did not fail (of a drive measured several times: the medians of its runs, row "
+           "by row, from rows of " +
+           std::to_string(coarse_below_ms) + " ms or more in every run); each figure says what it rests on.</p>\n";
+  for (const chart_drive &drive : drives) {
+    write_html_figures(drive.label, drive.group, text);
+    drain_sink(out, false);
+  }
+  *text += "<h2>Rows</h2>\n";
+  for (const chart_drive &drive : drives) {
+    const drive_group *group = drive.group;
+    *text += "<section class=\"drive\">\n<h3>" + escape_xml(drive.label) + "</h3>\n";
+    std::string why;
+    for (const drive_run &run : group->runs) {
+      std::string named = group->runs.size() > 1 ? escape_xml(run.input->name) + ": " : "";
+      if (run.drive->not_opened)
+        *text += "<p class=\"note\">" + named + "blockmeter could not open this drive: no tables.</p>\n";
+      if (is_cut_short(run.drive, &why))
+        *text += "<p class=\"note\">" + named + "The run was cut short: " + escape_xml(why) + ".</p>\n";
     }
-  *out += "</body>\n</html>\n";
+    if (group->runs.size() == 1) {
+      write_rows_table(group->runs[0].drive, false, text);
+      write_rows_table(group->runs[0].drive, true, text);
+    } else {
+      write_run_rows_table(group, false, text);
+      write_run_rows_table(group, true, text);
+    }
+    *text += "</section>\n";
+    drain_sink(out, false);
+  }
+  *text += "</body>\n</html>\n";
 }

@@ -14,6 +14,13 @@ static json bytes_of(int64_t blocks, int64_t block_size) {
 
 static json note_or_null(const std::string &note) { return note.empty() ? json(nullptr) : json(note); }
 
+static json flags_of(bool coarse, bool failed_reads) {
+  json flags = json::array();
+  if (coarse) flags.push_back("coarse");
+  if (failed_reads) flags.push_back("failed-reads");
+  return flags;
+}
+
 static json row_json(const report_drive *drive, const report_row *row, bool random) {
   row_figures f;
   derive_row(drive, row, random, &f);
@@ -29,50 +36,62 @@ static json row_json(const report_drive *drive, const report_row *row, bool rand
   out["mib_per_s"] = row->mib_per_s;
   out["us_per_read"] = f.measured ? json(f.us_per_read) : json(nullptr);
   out["iops"] = f.measured ? json(f.iops) : json(nullptr);
-  json flags = json::array();
-  if (f.coarse) flags.push_back("coarse");
-  if (row->failed_reads) flags.push_back("failed-reads");
-  out["flags"] = flags;
+  out["flags"] = flags_of(f.coarse, row->failed_reads);
   return out;
 }
 
-static json range_json(const report_drive *drive, int64_t range, double us) {
-  return {{"range_blocks", range}, {"range_bytes", bytes_of(range, drive->block_size)}, {"us_per_read", us}};
+static json range_json(const report_drive *drive, int64_t range, double us, double min_us, double max_us,
+                       int runs) {
+  json out = {{"range_blocks", range}, {"range_bytes", bytes_of(range, drive->block_size)}, {"us_per_read", us}};
+  if (runs > 1) out["min_us"] = min_us, out["max_us"] = max_us;
+  return out;
 }
 
-static json figures_json(const report_drive *drive) {
-  drive_figures f;
-  derive_drive(drive, &f);
+static json figures_json(const report_drive *drive, const drive_figures *f) {
   json sequential, random;
-  sequential["rows"] = f.sequential_rows;
+  sequential["rows"] = f->sequential_rows;
+  if (f->sequential_rows > 0)
+    sequential["bytes_per_read_span"] = {f->smallest_read_bytes, f->largest_read_bytes};
   sequential["peak"] = nullptr;
-  if (f.peak_note.empty())
-    sequential["peak"] = {{"mib_per_s", f.peak_mib_per_s},
-                          {"blocks_per_read", f.peak_blocks_per_read},
-                          {"bytes_per_read", bytes_of(f.peak_blocks_per_read, drive->block_size)}};
-  sequential["peak_note"] = note_or_null(f.peak_note);
+  if (f->peak_note.empty())
+    sequential["peak"] = {{"mib_per_s", f->peak_mib_per_s},
+                          {"blocks_per_read", f->peak_blocks_per_read},
+                          {"bytes_per_read", bytes_of(f->peak_blocks_per_read, drive->block_size)},
+                          {"largest_read_tried", f->peak_is_largest_read}};
+  sequential["peak_note"] = note_or_null(f->peak_note);
   sequential["fit"] = nullptr;
-  if (f.fit_note.empty())
-    sequential["fit"] = {{"overhead_us", f.overhead_us}, {"transfer_mib_per_s", f.transfer_mib_per_s}};
-  sequential["fit_note"] = note_or_null(f.fit_note);
+  if (f->fit_note.empty())
+    sequential["fit"] = {{"overhead_us", f->overhead_us},
+                         {"transfer_mib_per_s", f->transfer_mib_per_s},
+                         {"r2", f->fit_r2},
+                         {"extrapolated", f->fit_extrapolated}};
+  sequential["fit_note"] = note_or_null(f->fit_note);
 
-  random["rows"] = f.random_rows;
-  random["widest"] = f.ends_note.empty() ? range_json(drive, f.widest_range, f.widest_us) : json(nullptr);
-  random["narrowest"] =
-      f.ends_note.empty() ? range_json(drive, f.narrowest_range, f.narrowest_us) : json(nullptr);
-  random["ends_note"] = note_or_null(f.ends_note);
-  random["seek_cost_us"] = f.seek_note.empty() ? json(f.seek_cost_us) : json(nullptr);
-  random["seek_note"] = note_or_null(f.seek_note);
-  return {{"sequential", sequential}, {"random", random}};
+  random["rows"] = f->random_rows;
+  bool ends = f->ends_note.empty();
+  random["widest"] =
+      ends ? range_json(drive, f->widest_range, f->widest_us, f->widest_min_us, f->widest_max_us, f->runs)
+           : json(nullptr);
+  random["narrowest"] = ends ? range_json(drive, f->narrowest_range, f->narrowest_us, f->narrowest_min_us,
+                                          f->narrowest_max_us, f->runs)
+                             : json(nullptr);
+  random["ends_note"] = note_or_null(f->ends_note);
+  random["seek_cost_us"] = f->seek_note.empty() ? json(f->seek_cost_us) : json(nullptr);
+  random["seek_note"] = note_or_null(f->seek_note);
+  json out = {{"sequential", sequential}, {"random", random}};
+  if (f->runs > 1) out["runs"] = f->runs;
+  return out;
 }
 
 static json drive_json(const report_drive *drive) {
   json out;
   out["root"] = drive->root;
+  out["device"] = drive->device.empty() ? json(nullptr) : json(drive->device);
   out["block_size"] = drive->block_size;
   out["n_blocks"] = drive->n_blocks;
   out["size_bytes"] = bytes_of(drive->n_blocks, drive->block_size);
   out["opened"] = !drive->not_opened;
+  out["warnings"] = drive->warnings;
   std::string why;
   out["cut_short"] = is_cut_short(drive, &why) ? json(why) : json(nullptr);
   for (bool random : {false, true}) {
@@ -81,19 +100,100 @@ static json drive_json(const report_drive *drive) {
       rows.push_back(row_json(drive, &row, random));
     out[random ? "random" : "sequential"] = rows;
   }
-  out["figures"] = figures_json(drive);
+  drive_figures f;
+  derive_drive(drive, &f);
+  out["figures"] = figures_json(drive, &f);
   return out;
 }
 
-void write_json(const std::vector<report_input> *inputs, std::string *out) {
-  json files = json::array();
-  for (const report_input &input : *inputs) {
-    json drives = json::array();
-    for (const report_drive &drive : input.drives) drives.push_back(drive_json(&drive));
-    files.push_back({{"file", input.name}, {"drives", drives}});
+static json run_row_json(const report_drive *drive, const run_row *row, bool random) {
+  json out;
+  if (random) {
+    out["range_blocks"] = row->first;
+    out["range_bytes"] = bytes_of(row->first, drive->block_size);
   }
-  json document = {{"generator", "blockmeter-report " BLOCKMETER_VERSION},
-                   {"coarse_below_ms", coarse_below_ms},
-                   {"files", files}};
-  *out += document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  out["blocks_per_read"] = random ? 1 : row->first;
+  out["runs"] = row->runs;
+  bool measured = !row->us.empty();
+  out["us_per_read"] = measured ? json(row->median_us) : json(nullptr);
+  out["min_us"] = measured ? json(row->min_us) : json(nullptr);
+  out["max_us"] = measured ? json(row->max_us) : json(nullptr);
+  out["spread_pct"] = measured ? json(spread_pct(row)) : json(nullptr);
+  out["mib_per_s"] = row->median_mib_per_s;
+  out["min_mib_per_s"] = row->min_mib_per_s;
+  out["max_mib_per_s"] = row->max_mib_per_s;
+  out["flags"] = flags_of(row->coarse, row->failed_reads);
+  return out;
+}
+
+// Each run named by its input and its place among that input's drives.
+static json group_json(const std::vector<report_input> *inputs, const drive_group *group) {
+  const report_drive *drive = group->runs[0].drive;
+  json out;
+  out["root"] = drive->root;
+  out["block_size"] = drive->block_size;
+  out["n_blocks"] = drive->n_blocks;
+  json runs = json::array();
+  for (const drive_run &run : group->runs)
+    runs.push_back({{"file", run.input->name},
+                    {"file_index", run.input - inputs->data()},
+                    {"drive_index", run.drive - run.input->drives.data()}});
+  out["runs"] = runs;
+  std::string problem;
+  for (bool random : {false, true}) {
+    std::vector<run_row> rows;
+    pair_runs(group, random, &rows, &problem);
+    json table = json::array();
+    for (const run_row &row : rows) table.push_back(run_row_json(drive, &row, random));
+    out[random ? "random" : "sequential"] = table;
+  }
+  out["unpaired"] = note_or_null(problem);
+  drive_figures f;
+  derive_group(group, &f, &problem);
+  out["figures"] = figures_json(drive, &f);
+  return out;
+}
+
+// A value of the document, indented to sit at depth levels.
+static void append_value(const json &value, int depth, std::string *out) {
+  std::string text = value.dump(2, ' ', false, json::error_handler_t::replace);
+  std::string indent = "\n" + std::string(2 * depth, ' ');
+  out->reserve(out->size() + text.size() + text.size() / 8);
+  for (char c : text)
+    if (c == '\n')
+      *out += indent;
+    else
+      *out += c;
+}
+
+// The document is made a drive at a time, so that a long capture needs the
+// memory of one drive's part of it, not of the whole.
+void write_json(const std::vector<report_input> *inputs, report_sink *out) {
+  std::string *text = &out->text;
+  *text += "{\n  \"generator\": \"blockmeter-report " BLOCKMETER_VERSION "\",\n  \"coarse_below_ms\": " +
+           std::to_string(coarse_below_ms) + ",\n  \"files\": [";
+  for (size_t i = 0; i < inputs->size(); ++i) {
+    const report_input &input = (*inputs)[i];
+    *text += std::string(i > 0 ? "," : "") + "\n    {\n      \"file\": ";
+    append_value(json(input.name), 3, text);
+    *text += ",\n      \"drives\": [";
+    for (size_t j = 0; j < input.drives.size(); ++j) {
+      *text += std::string(j > 0 ? "," : "") + "\n        ";
+      append_value(drive_json(&input.drives[j]), 4, text);
+      drain_sink(out, false);
+    }
+    *text += input.drives.empty() ? "]\n    }" : "\n      ]\n    }";
+  }
+  *text += inputs->empty() ? "],\n  \"repeated_drives\": [" : "\n  ],\n  \"repeated_drives\": [";
+  std::vector<drive_group> groups;
+  group_runs(inputs, &groups);
+  bool any = false;
+  for (const drive_group &group : groups) {
+    if (group.runs.size() < 2) continue;
+    *text += std::string(any ? "," : "") + "\n    ";
+    append_value(group_json(inputs, &group), 2, text);
+    any = true;
+    drain_sink(out, false);
+  }
+  *text += any ? "\n  ]\n}\n" : "]\n}\n";
 }

@@ -6,31 +6,35 @@
 
 // Layout, in SVG user units: two charts side by side, the legend below.
 constexpr double chart_width = 500;
-constexpr double chart_height = 360;
-constexpr double plot_left = 78, plot_right = 32, plot_top = 44, plot_bottom = 62;
+constexpr double chart_height = 370;
+constexpr double plot_left = 78, plot_right = 32, plot_top = 54, plot_bottom = 62;
 constexpr double legend_line = 20;
 constexpr int most_x_ticks = 9;
 constexpr int y_tick_target = 5;
 constexpr double marker_radius = 3.5;
+constexpr size_t longest_legend_device = 90;
 
 static const char *const palette[] = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e",
                                       "#9467bd", "#8c564b", "#e377c2", "#17becf"};
 
 struct chart_point {
   double x, y;
-  bool hollow;  // coarse, or no reads: not a measurement to trust
-  bool failed;  // failed or short reads
+  double low, high;  // the band: the smallest and the largest of the runs
+  bool hollow;       // coarse, or no reads: not a measurement to trust
+  bool failed;       // failed or short reads
   std::string tip;
 };
 
 struct chart_series {
   const char *colour;
   std::string label;
+  bool banded;  // several runs: a band around the median line
   std::vector<chart_point> points;
+  int peak;  // the point that is the drive's sequential peak, or -1
 };
 
 struct chart {
-  const char *id, *title, *x_title, *y_title;
+  const char *id, *title, *better, *x_title, *y_title;
   std::vector<chart_series> series;
 };
 
@@ -40,7 +44,9 @@ struct chart_scale {
   double y_top, y_step;
 };
 
-static std::string num(double value) { return format_fixed(value, 1); }
+// Never a coordinate that is not a number: a crafted input may hold values
+// beyond what a double can scale.
+static std::string num(double value) { return format_fixed(std::isfinite(value) ? value : 0, 1); }
 
 // A round step (1, 2 or 5 times a power of ten) that divides 0..max into
 // about y_tick_target parts.
@@ -52,13 +58,20 @@ static double round_step(double max) {
   return 10 * power;
 }
 
+// Values past this are garbage, and would overflow the scale's arithmetic.
+constexpr double largest_value = 1e15;
+
+// The y range comes from the rows to trust: coarse rows set it only when
+// there is nothing else, and are drawn at the top edge when above it.
 static chart_scale scale_chart(const chart *c) {
-  double x_min = INFINITY, x_max = 0, y_max = 0;
+  double x_min = INFINITY, x_max = 0, y_max = 0, y_max_coarse = 0;
   for (const chart_series &series : c->series)
     for (const chart_point &p : series.points) {
       x_min = std::min(x_min, p.x), x_max = std::max(x_max, p.x);
-      y_max = std::max(y_max, p.y);
+      double top = std::min(largest_value, std::max(p.y, series.banded ? p.high : p.y));
+      (p.hollow ? y_max_coarse : y_max) = std::max(p.hollow ? y_max_coarse : y_max, top);
     }
+  if (y_max <= 0) y_max = y_max_coarse;
   chart_scale scale;
   scale.lo = x_max > 0 ? (int)std::floor(std::log2(x_min)) : 9;
   scale.hi = x_max > 0 ? (int)std::ceil(std::log2(x_max)) : 10;
@@ -71,8 +84,9 @@ static chart_scale scale_chart(const chart *c) {
 static void write_axes(const chart *c, const chart_scale *s, double left, double right, double bottom,
                        std::string *out) {
   double top = plot_top, mid_x = (left + right) / 2;
-  *out += "<text class=\"chart-title\" x=\"" + num(mid_x) + "\" y=\"24\" text-anchor=\"middle\">" +
-          escape_xml(c->title) + "</text>\n";
+  *out += "<text class=\"chart-title\" x=\"" + num(mid_x) + "\" y=\"22\" text-anchor=\"middle\">" +
+          escape_xml(c->title) + "</text>\n<text class=\"better\" x=\"" + num(mid_x) +
+          "\" y=\"40\" text-anchor=\"middle\">" + escape_xml(c->better) + "</text>\n";
   int step = std::max(1, (s->hi - s->lo + most_x_ticks - 2) / (most_x_ticks - 1));
   for (int power = s->lo; power <= s->hi; power += step) {
     double x = left + (right - left) * (power - s->lo) / (s->hi - s->lo);
@@ -105,7 +119,7 @@ static void write_chart(const chart *c, double x0, std::string *out) {
   *out += "<g class=\"chart\" id=\"" + std::string(c->id) + "\">\n";
   write_axes(c, &s, left, right, bottom, out);
   auto place_x = [&](double x) { return left + (right - left) * (std::log2(x) - s.lo) / (s.hi - s.lo); };
-  auto place_y = [&](double y) { return bottom - (bottom - plot_top) * y / s.y_top; };
+  auto place_y = [&](double y) { return bottom - (bottom - plot_top) * std::min(y, s.y_top) / s.y_top; };
   size_t points = 0;
   for (const chart_series &series : c->series) {
     *out += "<g class=\"drive\" stroke=\"" + std::string(series.colour) + "\">\n<title>" +
@@ -113,6 +127,14 @@ static void write_chart(const chart *c, double x0, std::string *out) {
     std::vector<chart_point> sorted = series.points;
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const chart_point &a, const chart_point &b) { return a.x < b.x; });
+    if (series.banded && sorted.size() > 1) {
+      *out += "<polygon class=\"band\" fill=\"" + std::string(series.colour) + "\" points=\"";
+      for (const chart_point &p : sorted) *out += num(place_x(p.x)) + "," + num(place_y(p.high)) + " ";
+      for (auto p = sorted.rbegin(); p != sorted.rend(); ++p)
+        *out += num(place_x(p->x)) + "," + num(place_y(p->low)) + " ";
+      out->back() = '"';
+      *out += "/>\n";
+    }
     if (sorted.size() > 1) {
       *out += "<polyline class=\"curve\" points=\"";
       for (const chart_point &p : sorted) *out += num(place_x(p.x)) + "," + num(place_y(p.y)) + " ";
@@ -121,12 +143,23 @@ static void write_chart(const chart *c, double x0, std::string *out) {
     }
     for (const chart_point &p : series.points) {
       std::string cx = num(place_x(p.x)), cy = num(place_y(p.y));
-      *out += "<circle class=\"point\" cx=\"" + cx + "\" cy=\"" + cy + "\" r=\"" + num(marker_radius) +
-              "\" fill=\"" + (p.hollow ? std::string("#ffffff") : std::string(series.colour)) + "\"><title>" +
-              escape_xml(p.tip) + "</title></circle>\n";
+      std::string fill = p.hollow ? std::string("#ffffff") : std::string(series.colour);
+      if (p.y > s.y_top)  // off the scale: a triangle pointing up at the top edge
+        *out += "<path class=\"point off-scale\" d=\"M" + cx + " " + num(place_y(p.y) - 5) + "l4.5 8h-9z\" fill=\"" +
+                fill + "\"><title>" + escape_xml(p.tip) + " (above the scale)</title></path>\n";
+      else
+        *out += "<circle class=\"point\" cx=\"" + cx + "\" cy=\"" + cy + "\" r=\"" + num(marker_radius) +
+                "\" fill=\"" + fill + "\"><title>" + escape_xml(p.tip) + "</title></circle>\n";
       if (p.failed)
         *out += "<path class=\"failed\" d=\"M" + num(place_x(p.x) - 6) + " " + num(place_y(p.y) - 6) +
                 "l12 12m0 -12l-12 12\"/>\n";
+    }
+    if (series.peak >= 0) {
+      const chart_point &p = series.points[series.peak];
+      *out += "<circle class=\"peak\" cx=\"" + num(place_x(p.x)) + "\" cy=\"" + num(place_y(p.y)) +
+              "\" r=\"8\" fill=\"none\"><title>peak: " + escape_xml(p.tip) + "</title></circle>\n<text class=\"peak-label\" x=\"" +
+              num(place_x(p.x)) + "\" y=\"" + num(place_y(p.y) - 12) + "\" text-anchor=\"middle\" fill=\"" +
+              series.colour + "\" stroke=\"none\">peak</text>\n";
     }
     points += series.points.size();
     *out += "</g>\n";
@@ -137,82 +170,142 @@ static void write_chart(const chart *c, double x0, std::string *out) {
   *out += "</g>\n";
 }
 
-static std::string point_tip(const std::string &label, const std::string &what, const report_row *row) {
-  return label + ": " + what + ", " + std::to_string(row->reads) + " reads in " + std::to_string(row->ms) +
-         " ms" + (row->failed_reads ? ", some failed or short" : "");
+// What a point stands for: one run's row with its reads and time, or the
+// median of several with their spread.
+static std::string point_tip(const std::string &label, const std::string &what, const report_row *one,
+                             const run_row *row, const std::string &low, const std::string &high) {
+  if (one != nullptr)
+    return label + ": " + what + ", " + std::to_string(one->reads) + " reads in " + std::to_string(one->ms) +
+           " ms" + (one->failed_reads ? ", some failed or short" : "");
+  return label + ": " + what + " (median of " + count_of(row->runs, "run") + "; " + low + " to " + high + ")" +
+         (row->failed_reads ? ", some reads failed or short" : "");
 }
 
-// The two charts' series: one per drive, one point per row. A sequential row
-// is placed at its printed speed, even with no reads (its speed is then 0); a
-// random row needs reads to have a time.
-static void make_charts(const std::vector<report_input> *inputs, chart *sequential, chart *random) {
+// The two charts' series: one per drive, one point per row (the median over
+// its runs). A sequential row is placed at its printed speed, even with no
+// reads (its speed is then 0); a random row needs reads to have a time.
+static void make_charts(const std::vector<chart_drive> *drives, chart *sequential, chart *random) {
   size_t drive_index = 0;
-  for (const report_input &input : *inputs)
-    for (const report_drive &drive : input.drives) {
-      std::string label = drive_label(inputs, &input, &drive);
-      const char *colour = palette[drive_index++ % (sizeof palette / sizeof palette[0])];
-      chart_series seq = {colour, label, {}}, rnd = {colour, label, {}};
-      for (const report_row &row : drive.sequential.rows) {
-        row_figures f;
-        derive_row(&drive, &row, false, &f);
-        if (f.bytes_per_read <= 0) continue;  // "0 blocks per read": nowhere on a log scale
-        seq.points.push_back(
-            {f.bytes_per_read, row.mib_per_s, !f.measured || f.coarse, row.failed_reads,
-             point_tip(label, format_size(f.bytes_per_read) + " per read, " + row.mib_per_s_text + " MiB/s",
-                       &row)});
-      }
-      for (const report_row &row : drive.random.rows) {
-        row_figures f;
-        derive_row(&drive, &row, true, &f);
-        double range_bytes = (double)row.first * (double)drive.block_size;
-        if (!f.measured || range_bytes <= 0) continue;
-        rnd.points.push_back({range_bytes, f.us_per_read, f.coarse, row.failed_reads,
-                              point_tip(label,
-                                        "range " + format_size(range_bytes) + ", " +
-                                            format_fixed(f.us_per_read, 1) + " \xc2\xb5s per read",
-                                        &row)});
-      }
-      sequential->series.push_back(seq);
-      random->series.push_back(rnd);
+  for (const chart_drive &entry : *drives) {
+    const drive_group *group = entry.group;
+    const report_drive *drive = group->runs[0].drive;
+    const report_drive *only = group->runs.size() == 1 ? drive : nullptr;
+    std::string label = entry.label;
+    const char *colour = palette[drive_index++ % (sizeof palette / sizeof palette[0])];
+    bool banded = group->runs.size() > 1;
+    chart_series seq = {colour, label, banded, {}, -1}, rnd = {colour, label, banded, {}, -1};
+    std::vector<run_row> seq_rows, rnd_rows;
+    std::string problem;
+    pair_runs(group, false, &seq_rows, &problem);
+    pair_runs(group, true, &rnd_rows, &problem);
+    drive_figures figures;
+    derive_figures(&seq_rows, &rnd_rows, (int)group->runs.size(), &figures);
+    for (size_t i = 0; i < seq_rows.size(); ++i) {
+      const run_row &row = seq_rows[i];
+      if (row.bytes_per_read <= 0) continue;  // "0 blocks per read": nowhere on a log scale
+      std::string what = format_size(row.bytes_per_read) + " per read, " + format_fixed(row.median_mib_per_s, 2) +
+                         " MiB/s";
+      if (figures.peak_note.empty() && row.first == figures.peak_blocks_per_read && seq.peak < 0)
+        seq.peak = (int)seq.points.size();
+      seq.points.push_back({row.bytes_per_read, std::min(row.median_mib_per_s, largest_value),
+                            std::min(row.min_mib_per_s, largest_value), std::min(row.max_mib_per_s, largest_value),
+                            row.us.empty() || row.coarse, row.failed_reads,
+                            point_tip(label, what, only ? &only->sequential.rows[i] : nullptr, &row,
+                                      format_fixed(row.min_mib_per_s, 2), format_fixed(row.max_mib_per_s, 2))});
     }
+    for (size_t i = 0; i < rnd_rows.size(); ++i) {
+      const run_row &row = rnd_rows[i];
+      double range_bytes = (double)row.first * (double)drive->block_size;
+      if (row.us.empty() || range_bytes <= 0) continue;
+      std::string what = "range " + format_size(range_bytes) + ", " + format_fixed(row.median_us, 1) +
+                         " \xc2\xb5s per read";
+      rnd.points.push_back({range_bytes, row.median_us, row.min_us, row.max_us, row.coarse, row.failed_reads,
+                            point_tip(label, what, only ? &only->random.rows[i] : nullptr, &row,
+                                      format_fixed(row.min_us, 1), format_fixed(row.max_us, 1))});
+    }
+    sequential->series.push_back(seq);
+    random->series.push_back(rnd);
+  }
 }
 
-void write_svg(const std::vector<report_input> *inputs, bool standalone, std::string *out) {
-  chart sequential = {
-      "sequential-chart", "Sequential reads", "bytes per read (log\xe2\x82\x82 scale)", "MiB/s", {}};
+static std::string legend_text(const chart_drive *entry, std::string *tip) {
+  std::string text = entry->label;
+  std::vector<std::string> devices = group_devices(entry->group), warnings = group_warnings(entry->group);
+  *tip = entry->label;
+  for (const std::string &device : devices) {
+    std::string shown = device.size() > longest_legend_device ? device.substr(0, longest_legend_device) + "\xe2\x80\xa6"
+                                                              : device;
+    text += " \xe2\x80\x94 " + shown;
+    *tip += "\nreading " + device;
+  }
+  if (!warnings.empty()) text = "\xe2\x9a\xa0 " + text + " (blockmeter warned: its figures may not be the device's)";
+  for (const std::string &warning : warnings) *tip += "\nwarning: " + warning;
+  return text;
+}
+
+void write_svg(const std::vector<chart_drive> *drives, bool standalone, report_sink *out) {
+  int64_t block_size = drives->empty() ? 0 : (*drives)[0].group->runs[0].drive->block_size;
+  bool banded = false;
+  for (const chart_drive &entry : *drives) {
+    if (entry.group->runs[0].drive->block_size != block_size) block_size = 0;
+    banded = banded || entry.group->runs.size() > 1;
+  }
+  std::string random_title = "Random reads of one block" + (block_size > 0 ? " (" + format_size((double)block_size) + ")" : std::string(" each"));
+  chart sequential = {"sequential-chart", "Sequential reads", "higher is better",
+                      "bytes per read (log\xe2\x82\x82 scale)", "MiB/s", {}};
   chart random = {"random-chart",
-                  "Random single-block reads",
+                  random_title.c_str(),
+                  "lower is better",
                   "range read across, in bytes: the seek distance (log\xe2\x82\x82 scale)",
                   "\xc2\xb5s per read",
                   {}};
-  make_charts(inputs, &sequential, &random);
-  size_t drives = sequential.series.size();
-  double height = chart_height + legend_line * (double)(drives + 2);
+  make_charts(drives, &sequential, &random);
+  std::string *text = &out->text;
+  double height = chart_height + legend_line * (double)(drives->size() + 2 + (banded ? 1 : 0));
   std::string size = "width=\"" + num(2 * chart_width) + "\" height=\"" + num(height) + "\" viewBox=\"0 0 " +
                      num(2 * chart_width) + " " + num(height) + "\"";
-  if (standalone) *out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  *out += "<svg " + std::string(standalone ? "xmlns=\"http://www.w3.org/2000/svg\" " : "") + size +
-          " font-family=\"sans-serif\" font-size=\"12\" class=\"blockmeter-charts\">\n"
-          "<title>blockmeter: sequential and random reads</title>\n"
-          "<style>.grid{stroke:#e0e0e0}.frame{fill:none;stroke:#555}.chart-title{font-size:15px;"
-          "font-weight:bold}.axis-title{font-size:13px}.tick{fill:#333}.curve{fill:none;stroke-width:1.5}"
-          ".point{stroke-width:1.5}.failed{stroke:#000;stroke-width:1.5}</style>\n"
-          "<rect x=\"0\" y=\"0\" width=\"" +
-          num(2 * chart_width) + "\" height=\"" + num(height) + "\" fill=\"#ffffff\"/>\n";
-  write_chart(&sequential, 0, out);
-  write_chart(&random, chart_width, out);
+  if (standalone) *text += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  *text += "<svg " + std::string(standalone ? "xmlns=\"http://www.w3.org/2000/svg\" " : "") + size +
+           " font-family=\"sans-serif\" font-size=\"12\" class=\"blockmeter-charts\">\n"
+           "<title>blockmeter: sequential and random reads</title>\n"
+           "<style>.grid{stroke:#e0e0e0}.frame{fill:none;stroke:#555}.chart-title{font-size:15px;"
+           "font-weight:bold}.better{font-size:12px;fill:#555}.axis-title{font-size:13px}.tick{fill:#333}"
+           ".curve{fill:none;stroke-width:1.5}.band{stroke:none;fill-opacity:0.18}.point{stroke-width:1.5}"
+           ".peak{stroke-width:1.5}.peak-label{font-size:11px}.failed{stroke:#000;stroke-width:1.5}</style>\n"
+           "<rect x=\"0\" y=\"0\" width=\"" +
+           num(2 * chart_width) + "\" height=\"" + num(height) + "\" fill=\"#ffffff\"/>\n";
+  write_chart(&sequential, 0, text);
+  write_chart(&random, chart_width, text);
+  drain_sink(out, false);
 
-  *out += "<g class=\"legend\">\n";
+  *text += "<g class=\"legend\">\n";
   double y = chart_height;
-  for (const chart_series &series : sequential.series) {
-    *out += "<line x1=\"" + num(plot_left) + "\" y1=\"" + num(y - 4) + "\" x2=\"" + num(plot_left + 30) +
-            "\" y2=\"" + num(y - 4) + "\" stroke=\"" + series.colour +
-            "\" stroke-width=\"2.5\"/>\n<text x=\"" + num(plot_left + 38) + "\" y=\"" + num(y) + "\">" +
-            escape_xml(series.label) + "</text>\n";
+  for (const chart_drive &entry : *drives) {
+    const char *colour = sequential.series[&entry - drives->data()].colour;
+    std::string tip, shown = legend_text(&entry, &tip);
+    *text += "<g class=\"legend-drive\"><title>" + escape_xml(tip) + "</title><line x1=\"" + num(plot_left) +
+             "\" y1=\"" + num(y - 4) + "\" x2=\"" + num(plot_left + 30) + "\" y2=\"" + num(y - 4) +
+             "\" stroke=\"" + colour + "\" stroke-width=\"2.5\"/>\n<text x=\"" + num(plot_left + 38) + "\" y=\"" +
+             num(y) + "\">" + escape_xml(shown) + "</text></g>\n";
+    y += legend_line;
+    drain_sink(out, false);
+  }
+  if (banded) {
+    *text += "<text x=\"" + num(plot_left) + "\" y=\"" + num(y + 4) +
+             "\">a line: the median of a drive's runs, row by row; its shade: the smallest to the largest of "
+             "them</text>\n";
     y += legend_line;
   }
-  *out += "<text x=\"" + num(plot_left) + "\" y=\"" + num(y + 4) + "\">\xe2\x97\x8f a row of " +
-          std::to_string(coarse_below_ms) +
-          " ms or more; \xe2\x97\x8b a shorter row (coarse: the 1 ms tick is over 1 % of its time); "
-          "\xc3\x97 some of its reads failed or came back short</text>\n</g>\n</svg>\n";
+  *text += "<text x=\"" + num(plot_left) + "\" y=\"" + num(y + 4) + "\">\xe2\x97\x8f a row of " +
+           std::to_string(coarse_below_ms) +
+           " ms or more; \xe2\x97\x8b a shorter row (coarse: the 1 ms tick is over 1 % of its time); "
+           "\xc3\x97 some of its reads failed or came back short</text>\n</g>\n</svg>\n";
+}
+
+void write_svg(const std::vector<report_input> *inputs, bool standalone, report_sink *out) {
+  std::vector<drive_group> groups;
+  group_runs(inputs, &groups);
+  std::vector<chart_drive> drives;
+  chart_drives(inputs, &groups, &drives);
+  write_svg(&drives, standalone, out);
 }

@@ -1,8 +1,22 @@
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 #include "figures.h"
 #include "output.h"
+
+const text_symbols plain_symbols = {"us", "R^2", "+-"};
+const text_symbols rich_symbols = {"\xc2\xb5s", "R\xc2\xb2", "\xc2\xb1"};
+
+void drain_sink(report_sink *sink, bool all) {
+  if (sink->file == nullptr || (!all && sink->text.size() < sink_drain_bytes)) return;
+  if (sink->error == 0) {
+    errno = 0;
+    if (fwrite(sink->text.data(), 1, sink->text.size(), sink->file) != sink->text.size())
+      sink->error = errno != 0 ? errno : EIO;
+  }
+  sink->text.clear();
+}
 
 std::string format_size(double bytes) {
   static const char *const units[] = {"B", "KiB", "MiB", "GiB"};
@@ -81,13 +95,26 @@ std::string plain_text(std::string_view text) {
   return out;
 }
 
-std::string drive_label(const std::vector<report_input> *inputs, const report_input *input,
-                        const report_drive *drive) {
-  return inputs->size() > 1 ? drive->root + " (" + input->name + ")" : drive->root;
+std::string drive_label(const std::vector<report_input> *inputs, const drive_group *group) {
+  const drive_run *run = &group->runs[0];
+  if (group->runs.size() > 1) return run->drive->root + " (" + describe_runs(group) + ")";
+  return inputs->size() > 1 ? run->drive->root + " (" + run->input->name + ")" : run->drive->root;
+}
+
+void chart_drives(const std::vector<report_input> *inputs, const std::vector<drive_group> *groups,
+                  std::vector<chart_drive> *drives) {
+  for (const drive_group &group : *groups) drives->push_back({drive_label(inputs, &group), &group});
 }
 
 std::string count_of(int64_t count, const char *thing) {
   return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
+std::string median_text(const run_row *row, const text_symbols *symbols) {
+  if (row->us.empty()) return "-";
+  std::string text = format_fixed(row->median_us, 1);
+  if (row->us.size() > 1) text += " " + std::string(symbols->pm) + format_fixed(spread_pct(row), 0) + "%";
+  return text;
 }
 
 static void append_line(std::string *out, const std::string &text) { *out += text + "\n"; }
@@ -96,67 +123,139 @@ const char *const figure_labels[figure_count] = {"sequential peak", "overhead an
                                                  "widest random range", "narrowest random range",
                                                  "moving across the volume"};
 
-void describe_figures(const report_drive *drive, const drive_figures *f, const char *us,
+void describe_figures(const report_drive *drive, const drive_figures *f, const text_symbols *symbols,
                       figure_texts *texts) {
+  const std::string us = symbols->us;
   auto set = [&](int i, const std::string &note, const std::string &text) {
     texts->is_note[i] = !note.empty();
     texts->text[i] = note.empty() ? text : note;
   };
-  auto range_text = [&](int64_t range, double us_per_read, const char *end) {
-    return format_fixed(us_per_read, 1) + " " + us + " per read over " +
-           format_size((double)range * (double)drive->block_size) + " (" + count_of(range, "block") + "; " +
-           end + " of " + count_of(f->random_rows, "row") + ")";
+  auto size_of = [&](int64_t blocks) { return format_size((double)blocks * (double)drive->block_size); };
+  std::string of_runs = f->runs > 1 ? "; medians of " + std::to_string(f->runs) + " runs" : "";
+  std::string read_span = (f->smallest_read_bytes == f->largest_read_bytes
+                               ? format_size(f->largest_read_bytes)
+                               : format_size(f->smallest_read_bytes) + " to " + format_size(f->largest_read_bytes)) +
+                          " per read";
+  auto range_text = [&](int64_t range, double us_per_read, double min_us, double max_us, const char *end) {
+    std::string spread = f->runs > 1 ? "; runs " + format_fixed(min_us, 1) + " to " + format_fixed(max_us, 1) : "";
+    return format_fixed(us_per_read, 1) + " " + us + " per read over " + size_of(range) + " (" +
+           count_of(range, "block") + "; " + end + " of " + count_of(f->random_rows, "row") + of_runs + spread +
+           ")";
   };
   set(0, f->peak_note,
-      format_fixed(f->peak_mib_per_s, 2) + " MiB/s at " +
-          format_size((double)f->peak_blocks_per_read * (double)drive->block_size) + " per read (" +
-          count_of(f->peak_blocks_per_read, "block") + "; best of " + count_of(f->sequential_rows, "row") +
-          ")");
-  set(1, f->fit_note,
-      format_fixed(f->overhead_us, 1) + " " + us + " per read, plus its bytes at " +
-          format_fixed(f->transfer_mib_per_s, 2) + " MiB/s (fit over " + count_of(f->sequential_rows, "row") +
-          ")");
-  set(2, f->ends_note, range_text(f->widest_range, f->widest_us, "widest"));
-  set(3, f->ends_note, range_text(f->narrowest_range, f->narrowest_us, "narrowest"));
-  set(4, f->seek_note,
-      format_fixed(f->seek_cost_us, 1) + " " + us + " per read (widest less narrowest: 2 rows)");
+      format_fixed(f->peak_mib_per_s, 2) + " MiB/s at " + size_of(f->peak_blocks_per_read) + " per read (" +
+          count_of(f->peak_blocks_per_read, "block") + "; best of " + count_of(f->sequential_rows, "row") + ", " +
+          read_span + of_runs + ")" +
+          (f->peak_is_largest_read ? "; the largest read tried: larger reads may be faster still" : ""));
+  std::string r2 = std::string(symbols->r2) + " " + format_fixed(f->fit_r2, 3);
+  std::string fit_basis = "fit over " + count_of(f->sequential_rows, "row") + ", " + read_span + of_runs;
+  std::string fit = format_fixed(f->overhead_us, 1) + " " + us + " per read, plus its bytes at " +
+                    format_fixed(f->transfer_mib_per_s, 2) + " MiB/s";
+  if (!f->fit_extrapolated) {
+    set(1, f->fit_note, fit + " (" + fit_basis + "; " + r2 + ")");
+  } else {
+    std::string why = f->fit_r2 < trusted_fit_r2
+                          ? r2 + " is under " + format_fixed(trusted_fit_r2, 1)
+                          : r2 + ", but over twice the fastest row's " + format_fixed(f->peak_mib_per_s, 2) + " MiB/s";
+    set(1, f->fit_note,
+        fit + ": an extrapolation beyond the reads measured, not the disk's speed (" + why + "; " + fit_basis + ")");
+  }
+  set(2, f->ends_note, range_text(f->widest_range, f->widest_us, f->widest_min_us, f->widest_max_us, "widest"));
+  set(3, f->ends_note,
+      range_text(f->narrowest_range, f->narrowest_us, f->narrowest_min_us, f->narrowest_max_us, "narrowest"));
+  std::string ends = format_fixed(f->widest_us, 1) + " " + us + " over " + size_of(f->widest_range) +
+                     " against " + format_fixed(f->narrowest_us, 1) + " " + us + " over " +
+                     size_of(f->narrowest_range);
+  bool ends_set = f->ends_note.empty() && f->widest_range != f->narrowest_range;
+  set(4, ends_set ? "" : f->seek_note,
+      f->seek_note.empty() ? format_fixed(f->seek_cost_us, 1) + " " + us + " per read (" + ends + ")"
+                           : f->seek_note + " (" + ends + ")");
+  if (ends_set && !f->seek_note.empty()) texts->is_note[4] = true;
 }
 
-static void write_drive_summary(const report_input *input, const report_drive *drive, std::string *out) {
-  append_line(out, plain_text(input->name) + ": drive " + plain_text(drive->root));
+// The rows of a drive with several runs, one line each: the median time per
+// read with the smallest and the largest, the spread, the median speed.
+static void write_run_rows(const drive_group *group, bool random, std::string *out) {
+  std::vector<run_row> rows;
+  std::string problem;
+  pair_runs(group, random, &rows, &problem);
+  const report_drive *drive = group->runs[0].drive;
+  append_line(out, std::string("    ") + (random ? "range, blocks" : "blocks per read") +
+                       ": median us per read over the runs (smallest to largest, +- spread), median MiB/s");
+  for (const run_row &row : rows) {
+    char line[256];
+    std::string size = format_size(random ? (double)row.first * (double)drive->block_size : row.bytes_per_read);
+    std::string flags = std::string(row.coarse ? " coarse" : "") + (row.failed_reads ? " failed-reads" : "");
+    if (row.us.empty())
+      snprintf(line, sizeof line, "    %10lld %10s   not measured", (long long)row.first, size.c_str());
+    else
+      snprintf(line, sizeof line, "    %10lld %10s %10.1f (%.1f to %.1f, +-%.1f%%) %12.2f MiB/s, %s%s",
+               (long long)row.first, size.c_str(), row.median_us, row.min_us, row.max_us, spread_pct(&row),
+               row.median_mib_per_s, count_of(row.runs, "run").c_str(), flags.c_str());
+    append_line(out, line);
+  }
+  if (!problem.empty()) append_line(out, "    " + problem);
+}
+
+static void write_drive_summary(const drive_group *group, std::string *out) {
+  const report_drive *drive = group->runs[0].drive;
+  if (group->runs.size() == 1)
+    append_line(out, plain_text(group->runs[0].input->name) + ": drive " + plain_text(drive->root));
+  else
+    append_line(out, "drive " + plain_text(drive->root) + ": " + plain_text(describe_runs(group)));
   double bytes = (double)drive->block_size * (double)drive->n_blocks;
   append_line(out, "  block size " + std::to_string(drive->block_size) + " B, " +
                        count_of(drive->n_blocks, "block") + ", " + format_fixed(bytes / (1 << 30), 4) +
                        " GiB (" + format_size(bytes) + ")");
+  for (const std::string &device : group_devices(group)) append_line(out, "  device: " + plain_text(device));
+  for (const std::string &warning : group_warnings(group)) append_line(out, "  warning: " + plain_text(warning));
   std::string why;
-  if (drive->not_opened) append_line(out, "  blockmeter could not open it: no tables");
-  if (is_cut_short(drive, &why)) append_line(out, "  cut short: " + why);
-  int failed = 0;
-  for (const report_table *table : {&drive->sequential, &drive->random})
-    for (const report_row &row : table->rows) failed += row.failed_reads;
+  int failed = 0, not_opened = 0, cut_short = 0;
+  for (const drive_run &run : group->runs) {
+    not_opened += run.drive->not_opened;
+    cut_short += is_cut_short(run.drive, &why);
+    for (const report_table *table : {&run.drive->sequential, &run.drive->random})
+      for (const report_row &row : table->rows) failed += row.failed_reads;
+  }
+  bool one = group->runs.size() == 1;
+  if (not_opened > 0)
+    append_line(out, one ? "  blockmeter could not open it: no tables"
+                         : "  blockmeter could not open it in " + count_of(not_opened, "run"));
+  if (cut_short > 0) append_line(out, one ? "  cut short: " + why : "  cut short: " + count_of(cut_short, "run"));
   if (failed > 0) append_line(out, "  rows with failed or short reads: " + std::to_string(failed));
 
   drive_figures f;
-  derive_drive(drive, &f);
+  std::string problem;
+  if (!derive_group(group, &f, &problem)) append_line(out, "  runs that do not pair: " + problem);
   figure_texts texts;
-  describe_figures(drive, &f, "us", &texts);
-  std::string qualify = " of " + std::to_string(coarse_below_ms) + " ms or more";
-  append_line(out, "  sequential: " + count_of((int64_t)drive->sequential.rows.size(), "row") + ", " +
+  describe_figures(drive, &f, &plain_symbols, &texts);
+  std::string qualify = " of " + std::to_string(coarse_below_ms) + " ms or more" + (one ? "" : " in every run");
+  size_t sequential_rows = 0, random_rows = 0;
+  for (const drive_run &run : group->runs) {
+    sequential_rows = std::max(sequential_rows, run.drive->sequential.rows.size());
+    random_rows = std::max(random_rows, run.drive->random.rows.size());
+  }
+  append_line(out, "  sequential: " + count_of((int64_t)sequential_rows, "row") + ", " +
                        std::to_string(f.sequential_rows) + qualify);
+  if (!one) write_run_rows(group, false, out);
   for (int i = 0; i < figure_count; ++i) {
-    if (i == 2)
-      append_line(out, "  random: " + count_of((int64_t)drive->random.rows.size(), "row") + ", " +
-                           std::to_string(f.random_rows) + qualify);
+    if (i == 2) {
+      append_line(out, "  random: " + count_of((int64_t)random_rows, "row") + ", " + std::to_string(f.random_rows) +
+                           qualify);
+      if (!one) write_run_rows(group, true, out);
+    }
     append_line(out, std::string("    ") + figure_labels[i] + ": " + texts.text[i]);
   }
 }
 
-void write_summary(const std::vector<report_input> *inputs, std::string *out) {
+void write_summary(const std::vector<report_input> *inputs, report_sink *out) {
+  std::vector<drive_group> groups;
+  group_runs(inputs, &groups);
   bool first = true;
-  for (const report_input &input : *inputs)
-    for (const report_drive &drive : input.drives) {
-      if (!first) *out += "\n";
-      first = false;
-      write_drive_summary(&input, &drive, out);
-    }
+  for (const drive_group &group : groups) {
+    if (!first) out->text += "\n";
+    first = false;
+    write_drive_summary(&group, &out->text);
+    drain_sink(out, false);
+  }
 }

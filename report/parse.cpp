@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -13,6 +14,10 @@ constexpr size_t longest_line = 128 * 1024;
 constexpr std::string_view info_marker = " information: block_size=";
 constexpr std::string_view n_blocks_marker = ", n_blocks=";
 constexpr std::string_view failure_marker = "reads failed or came back short";
+constexpr size_t most_warnings = 16;
+constexpr size_t longest_warning = 4096;
+constexpr std::string_view warning_marker = "blockmeter: warning: ";
+constexpr std::string_view device_marker = ": reading ";
 
 static std::string_view trim(std::string_view text) {
   size_t start = text.find_first_not_of(" \t\r");
@@ -119,6 +124,17 @@ void parse_line(report_parser *parser, std::string_view line) {
   if (text == "can't open drive") {
     current->not_opened = true;
     parser->table = parse_none;
+  } else if (line.starts_with(warning_marker)) {
+    // blockmeter gives a drive a few warnings at most; a text that repeats
+    // them without end must not grow the report with it.
+    std::string_view warning = trim(line.substr(warning_marker.size())).substr(0, longest_warning);
+    if (current->warnings.size() < most_warnings && std::find(current->warnings.begin(), current->warnings.end(),
+                                                              warning) == current->warnings.end())
+      current->warnings.emplace_back(warning);
+  } else if (current->device.empty() && line.starts_with("blockmeter: ") &&
+             line.substr(12).starts_with(current->root) &&
+             line.substr(12 + current->root.size()).starts_with(device_marker)) {
+    current->device = trim(line.substr(12 + current->root.size() + device_marker.size()));
   } else if (text == "Multisector read test" || text == "Random read test") {
     bool random = text[0] == 'R';
     (random ? current->random : current->sequential).heading_seen = true;

@@ -4,8 +4,9 @@
 // The parser takes blockmeter's standard output a line at a time, with any
 // other lines mixed in (its banner, its standard error when captured with
 // 2>&1, anything else). Only an information line, the two headings, the two
-// column headers, table rows and blockmeter's report of failed reads count;
-// every other line is passed over. No line can make it fail.
+// column headers, table rows, and from standard error blockmeter's report of
+// failed reads, the device it read and its warnings count; every other line
+// is passed over. No line can make it fail.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,8 @@ struct report_drive {
   int64_t block_size;
   int64_t n_blocks;
   bool not_opened;  // "can't open drive" took the place of the tables
+  std::string device;                 // what blockmeter said it read ("blockmeter: ROOT: reading DEVICE"); may be empty
+  std::vector<std::string> warnings;  // blockmeter's warnings about the drive ("blockmeter: warning: TEXT")
   report_table sequential;
   report_table random;
 };

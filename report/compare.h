@@ -1,0 +1,60 @@
+// Comparing runs of one drive (the base) with runs of another, or of the same
+// drive another time: row by row, the median time per read of each side, the
+// change in per cent of the base's, and a rank test that tells a change from
+// the noise of the runs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "report.h"
+#include "runs.h"
+
+constexpr double default_alpha = 0.05;
+
+// One side of a comparison: the runs of one drive, all from one input.
+struct compare_side {
+  const report_input *input;
+  drive_group group;
+  std::vector<run_row> sequential, random;
+};
+
+// Takes every drive of input as a run of one drive. Returns false, with
+// *problem saying why, when the input holds no runs, runs of more than one
+// drive, or runs whose rows do not pair.
+bool make_compare_side(const report_input *input, compare_side *side, std::string *problem);
+
+enum compare_verdict { verdict_same, verdict_slower, verdict_faster };
+
+struct compared_row {
+  const run_row *base, *other;  // the row of each side, at the same place in its table
+  bool compared;                // both sides measured it: the numbers below are set
+  double delta_pct;             // the other's median us per read less the base's, in % of the base's
+  double p;                     // two-sided, of the rank test of the two sides' us per read
+  compare_verdict verdict;      // slower or faster when p < alpha, else the same
+  bool coarse;                  // some run of either side measured it in under coarse_below_ms
+  bool failed_reads;            // some run of either side had reads fail there
+};
+
+struct compared_table {
+  std::vector<compared_row> rows;  // one per place both sides have, in table order
+  size_t base_rows, other_rows;    // the rows each side has
+  int geomean_rows;                // the rows of coarse_below_ms or more on both sides
+  double geomean_ratio;            // the geometric mean of other / base medians over them; 0 with none
+};
+
+// Compares two tables row by row, as far as both go.
+void compare_tables(const std::vector<run_row> *base, const std::vector<run_row> *other, double alpha,
+                    compared_table *table);
+
+struct comparison {
+  const compare_side *base, *other;
+  compared_table sequential, random;
+  double smallest_p;     // the smallest p the exact test can give for the two sides' run counts
+  bool can_reach_alpha;  // smallest_p < alpha: a difference can show at all
+};
+
+void compare_sides(const compare_side *base, const compare_side *other, double alpha, comparison *result);
+
+// "slower", "faster" or "~".
+const char *verdict_name(compare_verdict verdict);

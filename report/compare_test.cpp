@@ -1,0 +1,114 @@
+// Runs of one drive grouped and paired row by row, and two sides compared.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "compare.h"
+#include "figures.h"
+
+namespace {
+
+report_row row(int64_t first, int64_t reads, int64_t ms) { return {first, reads, ms, 1.0, "1.000000", false}; }
+
+// A drive with random rows of the given reads and ms, ranges 16, 8, 4, 2.
+report_drive drive(const std::string &root, std::vector<std::pair<int64_t, int64_t>> random,
+                   int64_t n_blocks = 16) {
+  report_drive d = {};
+  d.root = root, d.block_size = 512, d.n_blocks = n_blocks;
+  d.sequential.rows = {row(1, 1000, 200), row(11, 1000, 300)};
+  int64_t range = n_blocks;
+  for (auto [reads, ms] : random) d.random.rows.push_back(row(range, reads, ms)), range /= 2;
+  return d;
+}
+
+report_input input(const std::string &name, std::vector<report_drive> drives) {
+  report_input in;
+  in.name = name;
+  in.drives = std::move(drives);
+  return in;
+}
+
+// Three runs of d over two files, their read counts adapted differently,
+// one cut short; e alone; d of another size apart.
+TEST(runs, group_across_inputs_and_pair_rows_by_place) {
+  std::vector<report_input> inputs = {
+      input("a.txt", {drive("d", {{1000, 150}, {2000, 400}}), drive("e", {{1000, 100}})}),
+      input("b.txt", {drive("d", {{2000, 320}, {1000, 150}}), drive("d", {{500, 70}}), drive("d", {}, 32)})};
+  std::vector<drive_group> groups;
+  group_runs(&inputs, &groups);
+  ASSERT_EQ(3u, groups.size());
+  EXPECT_EQ(3u, groups[0].runs.size());
+  EXPECT_EQ("3 runs (a.txt: 1, b.txt: 2)", describe_runs(&groups[0]));
+  EXPECT_EQ(1u, groups[1].runs.size());
+  EXPECT_EQ(32, groups[2].runs[0].drive->n_blocks);
+
+  std::vector<run_row> rows;
+  std::string problem;
+  ASSERT_TRUE(pair_runs(&groups[0], true, &rows, &problem)) << problem;
+  ASSERT_EQ(2u, rows.size());
+  // 150, 160 and 140 us per read; then 200 and 150 from the two runs that got there.
+  EXPECT_EQ(3, rows[0].runs);
+  EXPECT_DOUBLE_EQ(150, rows[0].median_us);
+  EXPECT_DOUBLE_EQ(140, rows[0].min_us);
+  EXPECT_DOUBLE_EQ(160, rows[0].max_us);
+  EXPECT_NEAR(100.0 / 15, spread_pct(&rows[0]), 1e-9);
+  EXPECT_EQ(2, rows[1].runs);
+  EXPECT_DOUBLE_EQ(175, rows[1].median_us);
+  EXPECT_TRUE(rows[0].coarse) << "70 ms in one run";
+
+  // Rows at the same place with other read sizes do not pair.
+  inputs[1].drives[0].random.rows[1].first = 5;
+  EXPECT_FALSE(pair_runs(&groups[0], true, &rows, &problem));
+  EXPECT_EQ("random row 2 does not pair: run 1 has 8 blocks of range, run 2 has 5", problem);
+}
+
+TEST(compare, a_side_is_the_runs_of_one_drive) {
+  compare_side side;
+  std::string problem;
+  report_input empty = input("none.txt", {});
+  EXPECT_FALSE(make_compare_side(&empty, &side, &problem));
+  EXPECT_EQ("holds no runs", problem);
+  report_input two = input("two.txt", {drive("d", {{1000, 150}}), drive("e", {{1000, 150}})});
+  EXPECT_FALSE(make_compare_side(&two, &side, &problem));
+  EXPECT_EQ(0u, problem.find("holds runs of more than one drive (d with 16 blocks of 512 B, and e")) << problem;
+  report_input runs = input("runs.txt", {drive("d", {{1000, 150}}), drive("d", {{1000, 160}})});
+  EXPECT_TRUE(make_compare_side(&runs, &side, &problem)) << problem;
+  EXPECT_EQ(2u, side.group.runs.size());
+}
+
+// Four runs a side: 150 to 153 us against 180 to 183 us on the first random
+// row is as far apart as 4 and 4 runs can be (p = 2/70); the second row's
+// runs interleave. The geometric mean takes rows of 100 ms or more alone.
+TEST(compare, verdicts_deltas_and_geometric_mean) {
+  report_input base = input("base", {}), other = input("other", {});
+  for (int i = 0; i < 4; ++i) {
+    base.drives.push_back(drive("d", {{1000, 150 + i}, {1000, 200 + 2 * i}, {1000, 50}}));
+    other.drives.push_back(drive("d", {{1000, 180 + i}, {1000, 201 + 2 * i}, {1000, 99}}));
+  }
+  compare_side a, b;
+  std::string problem;
+  ASSERT_TRUE(make_compare_side(&base, &a, &problem));
+  ASSERT_TRUE(make_compare_side(&other, &b, &problem));
+  comparison c;
+  compare_sides(&a, &b, default_alpha, &c);
+  EXPECT_TRUE(c.can_reach_alpha);
+  ASSERT_EQ(3u, c.random.rows.size());
+  const compared_row &first = c.random.rows[0], &second = c.random.rows[1], &coarse = c.random.rows[2];
+  EXPECT_NEAR(2.0 / 70, first.p, 1e-12);
+  EXPECT_EQ(verdict_slower, first.verdict);
+  EXPECT_NEAR((181.5 - 151.5) / 151.5 * 100, first.delta_pct, 1e-9);
+  EXPECT_EQ(verdict_same, second.verdict);
+  EXPECT_TRUE(coarse.coarse);
+  EXPECT_EQ(verdict_slower, coarse.verdict) << "a coarse row is still compared";
+  EXPECT_EQ(2, c.random.geomean_rows);
+  EXPECT_NEAR(std::sqrt(181.5 / 151.5 * 204 / 203), c.random.geomean_ratio, 1e-12);
+
+  // Three runs a side cannot reach 0.05 at all.
+  base.drives.pop_back(), other.drives.pop_back();
+  ASSERT_TRUE(make_compare_side(&base, &a, &problem) && make_compare_side(&other, &b, &problem));
+  compare_sides(&a, &b, default_alpha, &c);
+  EXPECT_FALSE(c.can_reach_alpha);
+  EXPECT_EQ(verdict_same, c.random.rows[0].verdict);
+}
+
+}  // namespace

@@ -1,0 +1,281 @@
+// The comparison in each of the report's forms.
+#include <nlohmann/json.hpp>
+
+#include "compare.h"
+#include "figures.h"
+#include "html_page.h"
+#include "output.h"
+#include "output_compare.h"
+
+static std::string side_text(const compare_side *side) {
+  const report_drive *drive = side->group.runs[0].drive;
+  return side->input->name + ": drive " + drive->root + ", " + count_of((int64_t)side->group.runs.size(), "run");
+}
+
+static std::string row_label(const compare_side *base, const compared_row *row, bool random) {
+  const report_drive *drive = base->group.runs[0].drive;
+  if (!random) return count_of(row->base->first, "block") + " (" + format_size(row->base->bytes_per_read) + ")";
+  std::string text = format_size((double)row->base->first * (double)drive->block_size);
+  if (row->other->first != row->base->first) text += " / " + std::to_string(row->other->first) + " blocks";
+  return "range " + text;
+}
+
+static std::string p_text(double p) { return p < 0.001 ? "<0.001" : format_fixed(p, 3); }
+
+static std::string delta_text(const compared_row *row) {
+  if (!row->compared) return "-";
+  if (row->verdict == verdict_same) return "~";
+  return (row->delta_pct > 0 ? "+" : "") + format_fixed(row->delta_pct, 1) + "%";
+}
+
+static std::string geomean_text(const compared_table *table) {
+  if (table->geomean_rows == 0) return "no rows of " + std::to_string(coarse_below_ms) + " ms or more on both sides";
+  double pct = (table->geomean_ratio - 1) * 100;
+  return (pct > 0 ? "+" : "") + format_fixed(pct, 1) + "% over " + count_of(table->geomean_rows, "row") + " of " +
+         std::to_string(coarse_below_ms) + " ms or more on both sides";
+}
+
+std::string reach_note(const comparison *c, double alpha) {
+  return "with " + count_of((int64_t)c->base->group.runs.size(), "run") + " and " +
+         count_of((int64_t)c->other->group.runs.size(), "run") + " the rank test cannot reach p < " +
+         format_exact(alpha) + " (its smallest p is " + format_fixed(c->smallest_p, 3) +
+         "), so every row reads ~; make 5 or more runs a side";
+}
+
+std::string pairing_note(const comparison *c) {
+  std::string note;
+  for (const compared_table *table : {&c->sequential, &c->random}) {
+    if (table->base_rows == table->other_rows) continue;
+    note += std::string(note.empty() ? "" : "; ") + (table == &c->random ? "random" : "sequential") + " table: " +
+            std::to_string(table->other_rows) + " rows against the base's " + std::to_string(table->base_rows) +
+            ", compared as far as both go";
+  }
+  return note;
+}
+
+// Columns padded to their widest cell: the first to the left, the rest to the
+// right, flags last and loose.
+static void write_aligned(const std::vector<std::vector<std::string>> &rows, std::string *out) {
+  std::vector<size_t> widths;
+  for (const auto &row : rows)
+    for (size_t i = 0; i + 1 < row.size(); ++i) {
+      if (widths.size() <= i) widths.push_back(0);
+      widths[i] = std::max(widths[i], row[i].size());
+    }
+  for (const auto &row : rows) {
+    std::string line;
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (i + 1 == row.size()) {
+        if (!row[i].empty()) line += "  " + row[i];
+        break;
+      }
+      std::string pad(widths[i] - row[i].size(), ' ');
+      line += i == 0 ? row[i] + pad : "  " + pad + row[i];
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    *out += line + "\n";
+  }
+}
+
+static void write_table_text(const comparison *c, bool random, std::string *out) {
+  const compared_table *table = random ? &c->random : &c->sequential;
+  std::vector<std::vector<std::string>> rows = {
+      {random ? "random reads" : "sequential reads", "base us/read", "new us/read", "delta", "p", "runs", ""}};
+  for (const compared_row &row : table->rows) {
+    std::string flags = std::string(row.coarse ? "coarse" : "") + (row.coarse && row.failed_reads ? " " : "") +
+                        (row.failed_reads ? "failed-reads" : "");
+    rows.push_back({row_label(c->base, &row, random), median_text(row.base, &plain_symbols),
+                    median_text(row.other, &plain_symbols), delta_text(&row), row.compared ? p_text(row.p) : "-",
+                    std::to_string(row.base->us.size()) + "+" + std::to_string(row.other->us.size()), flags});
+  }
+  write_aligned(rows, out);
+  *out += "geomean: " + geomean_text(table) + "\n";
+}
+
+void write_compare_text(const std::vector<comparison> *comparisons, double alpha, report_sink *out) {
+  std::string *text = &out->text;
+  if (comparisons->empty()) return;
+  *text += "base: " + plain_text(side_text((*comparisons)[0].base)) + "\n";
+  for (const comparison &c : *comparisons) {
+    *text += "\nnew:  " + plain_text(side_text(c.other)) + "\n";
+    if (!c.can_reach_alpha) *text += "note: " + reach_note(&c, alpha) + "\n";
+    std::string pairing = pairing_note(&c);
+    if (!pairing.empty()) *text += "note: " + pairing + "\n";
+    *text += "\n";
+    write_table_text(&c, false, text);
+    *text += "\n";
+    write_table_text(&c, true, text);
+    drain_sink(out, false);
+  }
+  *text += "\nus/read: the median time per read over the runs, +- the larger distance from it to the smallest or "
+           "largest run, in % of it.\ndelta: new's median against base's (+: new is slower per read); ~: no "
+           "difference the Mann-Whitney U test (two-sided) can tell from noise at p < " +
+           format_exact(alpha) + ".\nruns: base+new runs that measured the row; coarse: under " +
+           std::to_string(coarse_below_ms) + " ms in some run, where the 1 ms tick is over 1 % of the time.\n";
+}
+
+void write_compare_csv(const std::vector<comparison> *comparisons, report_sink *out) {
+  out->text +=
+      "file,test,blocks_per_read,range_blocks,base_runs,base_us_per_read,base_min_us,base_max_us,runs,us_per_read,"
+      "min_us,max_us,delta_pct,p_value,verdict,flags\r\n";
+  for (const comparison &c : *comparisons)
+    for (bool random : {false, true})
+      for (const compared_row &row : (random ? c.random : c.sequential).rows) {
+        auto stat = [](const run_row *side, double value) {
+          return side->us.empty() ? std::string() : format_exact(value);
+        };
+        std::string flags = std::string(row.coarse ? "coarse" : "") + (row.coarse && row.failed_reads ? " " : "") +
+                            (row.failed_reads ? "failed-reads" : "");
+        std::string fields[] = {csv_field(c.other->input->name),
+                                random ? "random" : "sequential",
+                                random ? "1" : std::to_string(row.base->first),
+                                random ? std::to_string(row.base->first) : "",
+                                std::to_string(row.base->us.size()),
+                                stat(row.base, row.base->median_us),
+                                stat(row.base, row.base->min_us),
+                                stat(row.base, row.base->max_us),
+                                std::to_string(row.other->us.size()),
+                                stat(row.other, row.other->median_us),
+                                stat(row.other, row.other->min_us),
+                                stat(row.other, row.other->max_us),
+                                row.compared ? format_exact(row.delta_pct) : "",
+                                row.compared ? format_exact(row.p) : "",
+                                verdict_name(row.verdict),
+                                csv_field(flags)};
+        for (const std::string &field : fields) out->text += field + (&field == &fields[15] ? "\r\n" : ",");
+        drain_sink(out, false);
+      }
+}
+
+using json = nlohmann::ordered_json;
+
+static json side_json(const compare_side *side) {
+  const report_drive *drive = side->group.runs[0].drive;
+  return {{"file", side->input->name},
+          {"root", drive->root},
+          {"device", drive->device.empty() ? json(nullptr) : json(drive->device)},
+          {"block_size", drive->block_size},
+          {"n_blocks", drive->n_blocks},
+          {"runs", side->group.runs.size()},
+          {"warnings", group_warnings(&side->group)}};
+}
+
+static json stats_json(const run_row *side) {
+  if (side->us.empty()) return {{"runs", 0}, {"us_per_read", nullptr}, {"min_us", nullptr}, {"max_us", nullptr}};
+  return {{"runs", side->us.size()},
+          {"us_per_read", side->median_us},
+          {"min_us", side->min_us},
+          {"max_us", side->max_us},
+          {"spread_pct", spread_pct(side)}};
+}
+
+static json table_json(const compared_table *table, bool random) {
+  json rows = json::array();
+  for (const compared_row &row : table->rows) {
+    json flags = json::array();
+    if (row.coarse) flags.push_back("coarse");
+    if (row.failed_reads) flags.push_back("failed-reads");
+    json entry;
+    if (random)
+      entry["range_blocks"] = row.base->first, entry["other_range_blocks"] = row.other->first;
+    else
+      entry["blocks_per_read"] = row.base->first;
+    entry["base"] = stats_json(row.base);
+    entry["new"] = stats_json(row.other);
+    entry["delta_pct"] = row.compared ? json(row.delta_pct) : json(nullptr);
+    entry["p_value"] = row.compared ? json(row.p) : json(nullptr);
+    entry["verdict"] = verdict_name(row.verdict);
+    entry["flags"] = flags;
+    rows.push_back(entry);
+  }
+  json geomean = nullptr;
+  if (table->geomean_rows > 0)
+    geomean = {{"ratio", table->geomean_ratio},
+               {"delta_pct", (table->geomean_ratio - 1) * 100},
+               {"rows", table->geomean_rows}};
+  return {{"rows", rows}, {"geomean", geomean}};
+}
+
+void write_compare_json(const std::vector<comparison> *comparisons, double alpha, report_sink *out) {
+  json list = json::array();
+  for (const comparison &c : *comparisons) {
+    std::string pairing = pairing_note(&c);
+    list.push_back({{"new", side_json(c.other)},
+                    {"smallest_p", c.smallest_p},
+                    {"can_reach_alpha", c.can_reach_alpha},
+                    {"pairing_note", pairing.empty() ? json(nullptr) : json(pairing)},
+                    {"sequential", table_json(&c.sequential, false)},
+                    {"random", table_json(&c.random, true)}});
+  }
+  json document = {{"generator", "blockmeter-report " BLOCKMETER_VERSION},
+                   {"test", "Mann-Whitney U, two-sided, of us per read"},
+                   {"alpha", alpha},
+                   {"coarse_below_ms", coarse_below_ms},
+                   {"base", comparisons->empty() ? json(nullptr) : side_json((*comparisons)[0].base)},
+                   {"comparisons", list}};
+  out->text += document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+static void compare_chart_drives(const std::vector<comparison> *comparisons, std::vector<chart_drive> *drives) {
+  if (comparisons->empty()) return;
+  const compare_side *base = (*comparisons)[0].base;
+  drives->push_back({"base: " + side_text(base), &base->group});
+  for (const comparison &c : *comparisons) drives->push_back({"new: " + side_text(c.other), &c.other->group});
+}
+
+void write_compare_svg(const std::vector<comparison> *comparisons, report_sink *out) {
+  std::vector<chart_drive> drives;
+  compare_chart_drives(comparisons, &drives);
+  write_svg(&drives, true, out);
+}
+
+static void write_table_html(const comparison *c, bool random, std::string *out) {
+  const compared_table *table = random ? &c->random : &c->sequential;
+  *out += std::string("<table class=\"comparison ") + (random ? "random" : "sequential") + "\">\n<caption>" +
+          (random ? "Random reads" : "Sequential reads") + "</caption>\n<thead>" +
+          html_header_row({random ? "range" : "read size", "base \xc2\xb5s/read", "new \xc2\xb5s/read", "delta", "p",
+                           "runs", "verdict", "flags"}) +
+          "</thead>\n<tbody>\n";
+  for (const compared_row &row : *&table->rows) {
+    std::string flags = std::string(row.coarse ? "coarse" : "") + (row.coarse && row.failed_reads ? " " : "") +
+                        (row.failed_reads ? "failed-reads" : "");
+    const char *cls = row.verdict == verdict_slower ? "slower" : row.verdict == verdict_faster ? "faster" : nullptr;
+    *out += "<tr>" + html_cell(escape_xml(row_label(c->base, &row, random)), "text") +
+            html_cell(escape_xml(median_text(row.base, &rich_symbols))) +
+            html_cell(escape_xml(median_text(row.other, &rich_symbols))) + html_cell(escape_xml(delta_text(&row)), cls) +
+            html_cell(row.compared ? escape_xml(p_text(row.p)) : "-") +
+            html_cell(std::to_string(row.base->us.size()) + "+" + std::to_string(row.other->us.size())) +
+            html_cell(verdict_name(row.verdict), cls) + html_cell(flags, "text") + "</tr>\n";
+  }
+  *out += "</tbody>\n</table>\n<p>geometric mean of new / base: " + escape_xml(geomean_text(table)) + "</p>\n";
+}
+
+void write_compare_html(const std::vector<comparison> *comparisons, double alpha, report_sink *out) {
+  std::string *text = &out->text;
+  if (comparisons->empty()) return;
+  const compare_side *base = (*comparisons)[0].base;
+  start_html_page("blockmeter comparison: " + escape_xml(base->input->name),
+                  "Each new file's runs against the base's, row by row: the median time per read over the runs "
+                  "with its spread, the change in per cent of the base's, and the p-value of a two-sided "
+                  "Mann\xe2\x80\x93Whitney U test of the two sides' times; ~ where it cannot tell the change from "
+                  "noise at p &lt; " +
+                      format_exact(alpha) + ". Read by blockmeter-report " BLOCKMETER_VERSION ".",
+                  text);
+  std::vector<chart_drive> drives;
+  compare_chart_drives(comparisons, &drives);
+  write_svg(&drives, false, out);
+  for (const comparison &c : *comparisons) {
+    *text += "<section class=\"comparison\">\n<h2>" + escape_xml("new: " + side_text(c.other)) + "</h2>\n<p>" +
+             escape_xml("against base: " + side_text(c.base)) + "</p>\n";
+    if (!c.can_reach_alpha) *text += "<p class=\"note\">" + escape_xml(reach_note(&c, alpha)) + ".</p>\n";
+    std::string pairing = pairing_note(&c);
+    if (!pairing.empty()) *text += "<p class=\"note\">" + escape_xml(pairing) + ".</p>\n";
+    write_table_html(&c, false, text);
+    write_table_html(&c, true, text);
+    *text += "</section>\n";
+    drain_sink(out, false);
+  }
+  *text += "<h2>Figures of each side</h2>\n";
+  for (const chart_drive &drive : drives) write_html_figures(drive.label, drive.group, text);
+  *text += "</body>\n</html>\n";
+}

@@ -1,0 +1,25 @@
+// The comparison of compare.h in the report's forms: a plain-text table per
+// table and new input, CSV, JSON, the charts with both sides' bands, and a
+// page with the charts and the tables.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "compare.h"
+#include "output.h"
+
+// Every comparison has the same base.
+void write_compare_text(const std::vector<comparison> *comparisons, double alpha, report_sink *out);
+void write_compare_csv(const std::vector<comparison> *comparisons, report_sink *out);
+void write_compare_json(const std::vector<comparison> *comparisons, double alpha, report_sink *out);
+void write_compare_svg(const std::vector<comparison> *comparisons, report_sink *out);
+void write_compare_html(const std::vector<comparison> *comparisons, double alpha, report_sink *out);
+
+// Why a comparison can show no difference at all (the run counts are too
+// few for the test to reach alpha), for a note.
+std::string reach_note(const comparison *c, double alpha);
+
+// Where the two sides' tables have different numbers of rows, what was
+// compared; empty when they match.
+std::string pairing_note(const comparison *c);

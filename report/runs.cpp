@@ -1,0 +1,104 @@
+#include "runs.h"
+
+#include <algorithm>
+
+#include "figures.h"
+#include "stats.h"
+
+void group_runs(const std::vector<report_input> *inputs, std::vector<drive_group> *groups) {
+  groups->clear();
+  for (const report_input &input : *inputs)
+    for (const report_drive &drive : input.drives) {
+      auto same = std::find_if(groups->begin(), groups->end(), [&](const drive_group &group) {
+        const report_drive *first = group.runs[0].drive;
+        return first->root == drive.root && first->block_size == drive.block_size &&
+               first->n_blocks == drive.n_blocks;
+      });
+      if (same == groups->end()) same = groups->insert(groups->end(), drive_group{});
+      same->runs.push_back({&input, &drive});
+    }
+}
+
+static void summarise(std::vector<double> values, double *median, double *min, double *max) {
+  if (values.empty()) return;
+  *median = median_of(values);
+  *min = *std::min_element(values.begin(), values.end());
+  *max = *std::max_element(values.begin(), values.end());
+}
+
+bool pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *problem) {
+  rows->clear();
+  size_t longest = 0;
+  for (const drive_run &run : group->runs)
+    longest = std::max(longest, (random ? run.drive->random : run.drive->sequential).rows.size());
+  for (size_t i = 0; i < longest; ++i) {
+    run_row out = {};
+    const report_row *first_seen = nullptr;
+    size_t first_run = 0;
+    for (size_t r = 0; r < group->runs.size(); ++r) {
+      const report_drive *drive = group->runs[r].drive;
+      const std::vector<report_row> &table = (random ? drive->random : drive->sequential).rows;
+      if (i >= table.size()) continue;
+      const report_row *row = &table[i];
+      if (first_seen == nullptr) {
+        first_seen = row, first_run = r;
+      } else if (row->first != first_seen->first) {
+        *problem = std::string(random ? "random" : "sequential") + " row " + std::to_string(i + 1) +
+                   " does not pair: run " + std::to_string(first_run + 1) + " has " +
+                   std::to_string(first_seen->first) + (random ? " blocks of range" : " blocks per read") +
+                   ", run " + std::to_string(r + 1) + " has " + std::to_string(row->first);
+        return false;
+      }
+      row_figures f;
+      derive_row(drive, row, random, &f);
+      out.first = row->first;
+      out.bytes_per_read = f.bytes_per_read;
+      ++out.runs;
+      out.mib_per_s.push_back(row->mib_per_s);
+      if (f.measured) out.us.push_back(f.us_per_read);
+      out.coarse = out.coarse || f.coarse;
+      out.failed_reads = out.failed_reads || row->failed_reads;
+    }
+    summarise(out.us, &out.median_us, &out.min_us, &out.max_us);
+    summarise(out.mib_per_s, &out.median_mib_per_s, &out.min_mib_per_s, &out.max_mib_per_s);
+    rows->push_back(std::move(out));
+  }
+  return true;
+}
+
+double spread_pct(const run_row *row) {
+  if (row->us.size() < 2 || !(row->median_us > 0)) return 0;
+  return 100 * std::max(row->max_us - row->median_us, row->median_us - row->min_us) / row->median_us;
+}
+
+std::string describe_runs(const drive_group *group) {
+  std::string text = std::to_string(group->runs.size()) + (group->runs.size() == 1 ? " run" : " runs");
+  std::vector<std::pair<const report_input *, int>> inputs;
+  for (const drive_run &run : group->runs) {
+    if (inputs.empty() || inputs.back().first != run.input)
+      inputs.push_back({run.input, 0});
+    ++inputs.back().second;
+  }
+  if (inputs.size() < 2) return text;
+  text += " (";
+  for (size_t i = 0; i < inputs.size(); ++i)
+    text += (i > 0 ? ", " : "") + inputs[i].first->name + ": " + std::to_string(inputs[i].second);
+  return text + ")";
+}
+
+static void add_once(std::vector<std::string> *texts, const std::string &text) {
+  if (!text.empty() && std::find(texts->begin(), texts->end(), text) == texts->end()) texts->push_back(text);
+}
+
+std::vector<std::string> group_devices(const drive_group *group) {
+  std::vector<std::string> devices;
+  for (const drive_run &run : group->runs) add_once(&devices, run.drive->device);
+  return devices;
+}
+
+std::vector<std::string> group_warnings(const drive_group *group) {
+  std::vector<std::string> warnings;
+  for (const drive_run &run : group->runs)
+    for (const std::string &warning : run.drive->warnings) add_once(&warnings, warning);
+  return warnings;
+}

@@ -1,0 +1,59 @@
+// Repeated runs of one drive, and their tables row by row.
+//
+// Drives with the same root, block size and block count are runs of one
+// drive, wherever they come from: one input or several. Their rows pair by
+// their place in each table (the N-th sequential step, the pass over the
+// same range), not by their read counts, which adapt from run to run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "report.h"
+
+struct drive_run {
+  const report_input *input;
+  const report_drive *drive;
+};
+
+struct drive_group {
+  std::vector<drive_run> runs;  // in the order given; never empty
+};
+
+// Groups the drives of every input, groups in the order their first run
+// appears.
+void group_runs(const std::vector<report_input> *inputs, std::vector<drive_group> *groups);
+
+// One row of a table over the runs of a drive. Medians, smallest and largest
+// are over the runs that measured the row; a single run's row is its own
+// median, smallest and largest.
+struct run_row {
+  int64_t first;                 // blocks per read, or the range in blocks
+  double bytes_per_read;         // a random read is one block
+  int runs;                      // runs that have this row
+  std::vector<double> us;        // us per read of each run that made reads in a measurable time
+  std::vector<double> mib_per_s; // the speed of each run that has the row, as printed
+  double median_us, min_us, max_us;  // over us; 0 when it is empty
+  double median_mib_per_s, min_mib_per_s, max_mib_per_s;
+  bool coarse;        // some run measured it in under coarse_below_ms
+  bool failed_reads;  // some run's reads failed or came back short there
+};
+
+// The rows of one table of the group's runs, paired by place: as many rows
+// as the longest run has. Returns false, with *problem naming the run and
+// the row, when the runs disagree on a row's read size or range; rows then
+// stops before that row.
+bool pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *problem);
+
+// The spread of a row as a share of its median: the larger distance from the
+// median to the smallest or the largest value, in per cent; 0 for one value.
+double spread_pct(const run_row *row);
+
+// "1 run", "5 runs (a.txt: 3, b.txt: 2)": the group's runs and where they are
+// from, where more than one input holds them.
+std::string describe_runs(const drive_group *group);
+
+// What blockmeter said of the group's runs, each text once, in the order
+// first said: the devices it read, and its warnings.
+std::vector<std::string> group_devices(const drive_group *group);
+std::vector<std::string> group_warnings(const drive_group *group);

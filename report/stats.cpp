@@ -1,0 +1,111 @@
+#include "stats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+double median_of(std::vector<double> values) {
+  if (values.empty()) return 0;
+  size_t middle = values.size() / 2;
+  std::nth_element(values.begin(), values.begin() + middle, values.end());
+  double upper = values[middle];
+  if (values.size() % 2 != 0) return upper;
+  double lower = *std::max_element(values.begin(), values.begin() + middle);
+  return lower + (upper - lower) / 2;
+}
+
+bool fit_line(const double *x, const double *y, int n, double *a, double *b, double *r2) {
+  if (n < 2) return false;
+  double mean_x = 0, mean_y = 0;
+  for (int i = 0; i < n; ++i) mean_x += x[i], mean_y += y[i];
+  mean_x /= n, mean_y /= n;
+  // Sums of deviations from the means, which keep their precision where
+  // the raw sums of squares of large byte counts would not.
+  double sxx = 0, sxy = 0, syy = 0;
+  for (int i = 0; i < n; ++i) {
+    sxx += (x[i] - mean_x) * (x[i] - mean_x);
+    sxy += (x[i] - mean_x) * (y[i] - mean_y);
+    syy += (y[i] - mean_y) * (y[i] - mean_y);
+  }
+  if (!(sxx > 0)) return false;
+  *b = sxy / sxx;
+  *a = mean_y - *b * mean_x;
+  *r2 = syy > 0 ? sxy * sxy / (sxx * syy) : 1;
+  return true;
+}
+
+// C(n, k) as a double: exact up to 2^53, which every use here stays under.
+static double choose(int n, int k) {
+  double result = 1;
+  for (int i = 1; i <= k; ++i) result = result * (n - k + i) / i;
+  return std::round(result);
+}
+
+double smallest_rank_test_p(int na, int nb) {
+  if (na <= 0 || nb <= 0) return 1;
+  return std::min(1.0, 2 / choose(na + nb, na));
+}
+
+// Ranks of the pooled values, doubled so that the mean rank of a tie stays
+// an integer; the first na are a's. *tie_term gets the sum of t^3 - t over
+// the groups of t tied values.
+static std::vector<int64_t> doubled_ranks(const double *a, int na, const double *b, int nb,
+                                          double *tie_term) {
+  int n = na + nb;
+  std::vector<double> values(a, a + na);
+  values.insert(values.end(), b, b + nb);
+  std::vector<int> order(n);
+  std::iota(order.begin(), order.end(), 0);
+  std::sort(order.begin(), order.end(), [&](int i, int j) { return values[i] < values[j]; });
+  std::vector<int64_t> ranks(n);
+  *tie_term = 0;
+  for (int start = 0; start < n;) {
+    int end = start + 1;
+    while (end < n && values[order[end]] == values[order[start]]) ++end;
+    // Positions start+1 .. end share the rank (start + 1 + end) / 2.
+    for (int i = start; i < end; ++i) ranks[order[i]] = start + 1 + end;
+    double t = end - start;
+    *tie_term += t * t * t - t;
+    start = end;
+  }
+  return ranks;
+}
+
+// The exact permutation distribution of the doubled rank sum of na values
+// drawn from ranks: ways[k][s] counts the k-subsets whose sum is s.
+static double exact_p(const std::vector<int64_t> &ranks, int na, int64_t observed) {
+  int64_t total = 0;
+  for (int64_t r : ranks) total += r;
+  std::vector<std::vector<double>> ways(na + 1, std::vector<double>(total + 1, 0));
+  ways[0][0] = 1;
+  int seen = 0;
+  for (int64_t r : ranks) {
+    ++seen;
+    for (int k = std::min(na, seen); k >= 1; --k)
+      for (int64_t s = total; s >= r; --s) ways[k][s] += ways[k - 1][s - r];
+  }
+  double below = 0, above = 0, all = 0;
+  for (int64_t s = 0; s <= total; ++s) {
+    all += ways[na][s];
+    if (s <= observed) below += ways[na][s];
+    if (s >= observed) above += ways[na][s];
+  }
+  return std::min(1.0, 2 * std::min(below, above) / all);
+}
+
+double rank_test_p(const double *a, int na, const double *b, int nb) {
+  if (na <= 0 || nb <= 0) return 1;
+  double tie_term = 0;
+  std::vector<int64_t> ranks = doubled_ranks(a, na, b, nb, &tie_term);
+  int64_t doubled_sum = 0;
+  for (int i = 0; i < na; ++i) doubled_sum += ranks[i];
+  int n = na + nb;
+  if (n <= exact_rank_test_limit) return exact_p(ranks, na, doubled_sum);
+
+  double u = (double)doubled_sum / 2 - (double)na * (na + 1) / 2;
+  double mean = (double)na * nb / 2;
+  double variance = (double)na * nb / 12 * ((n + 1) - tie_term / ((double)n * (n - 1)));
+  if (!(variance > 0)) return 1;
+  double z = std::max(0.0, std::fabs(u - mean) - 0.5) / std::sqrt(variance);
+  return std::min(1.0, std::erfc(z / std::sqrt(2.0)));
+}

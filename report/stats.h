@@ -1,0 +1,29 @@
+// The statistics the report rests on: plain numbers in, plain numbers out.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// The median of values (the mean of the middle two for an even count); 0 for
+// none.
+double median_of(std::vector<double> values);
+
+// A least-squares line y = a + b * x through n points, and its coefficient of
+// determination r2 (1 when every y lies on the line; 1 too when every y is
+// equal). Returns false, leaving the outputs untouched, when fewer than two
+// distinct x values are given.
+bool fit_line(const double *x, const double *y, int n, double *a, double *b, double *r2);
+
+// The two-sided p-value of the Mann-Whitney U test (the Wilcoxon rank-sum
+// test) of samples a and b: the chance, were both drawn from one population,
+// of rank sums as far from the middle as these or further. Ties take the
+// mean of their ranks. Exact (the permutation distribution of the rank sum,
+// ties included) for up to exact_rank_test_limit values in all; beyond, the
+// normal approximation with the tie correction and a continuity correction.
+// Returns 1 when either sample is empty.
+double rank_test_p(const double *a, int na, const double *b, int nb);
+constexpr int exact_rank_test_limit = 60;
+
+// The smallest p-value the exact test can give for samples of na and nb
+// values: 2 / C(na + nb, na), when no two values are tied (ties raise it).
+double smallest_rank_test_p(int na, int nb);
