@@ -124,3 +124,55 @@ TEST(figures, says_so_when_too_few_rows_qualify) {
 }
 
 }  // namespace
+
+namespace {
+
+struct seek_case {
+  std::vector<int64_t> widest_ms, narrowest_ms;  // per run, over 1000 reads each
+  const char *note;                              // the start of the seek note; "" for a cost
+};
+
+// Two random rows per run: the widest range and the narrowest.
+TEST(figures, a_seek_cost_within_the_noise_is_no_cost) {
+  const seek_case cases[] = {
+      {{200}, {150}, ""},
+      {{160}, {150}, "no cost measured: the ends differ by 10 % or less"},
+      {{140}, {150}, "no cost measured: the widest range reads no slower"},
+      {{200, 210}, {150, 160}, ""},
+      {{200, 210}, {150, 205}, "no cost measured: the two ends' runs overlap"},
+  };
+  for (const seek_case &c : cases) {
+    report_input input;
+    for (size_t i = 0; i < c.widest_ms.size(); ++i)
+      input.drives.push_back(drive_of(512, {}, {row(4096, 1000, c.widest_ms[i]), row(2, 1000, c.narrowest_ms[i])}));
+    std::vector<report_input> inputs = {input};
+    std::vector<drive_group> groups;
+    group_runs(&inputs, &groups);
+    ASSERT_EQ(1u, groups.size());
+    drive_figures f;
+    std::string problem;
+    ASSERT_TRUE(derive_group(&groups[0], &f, &problem)) << problem;
+    EXPECT_EQ(0u, f.seek_note.find(c.note)) << c.widest_ms[0] << " against " << c.narrowest_ms[0] << ": " << f.seek_note;
+    EXPECT_EQ(*c.note == '\0', f.seek_note.empty());
+  }
+}
+
+// Times that hardly grow with the read size fit a rate far above any row's;
+// speeds that rise to the last row put the peak at the largest read tried.
+TEST(figures, a_fitted_rate_beyond_the_rows_is_an_extrapolation) {
+  std::vector<report_row> rows;
+  for (int64_t blocks : {1, 50, 100, 200}) {
+    rows.push_back(row(blocks, 1000, 1000 + blocks / 10));  // 1 ms a read, plus a little
+    rows.back().mib_per_s = (double)blocks * 512 / 1000 / 1.048576;
+  }
+  report_drive drive = drive_of(512, rows, {});
+  drive_figures f;
+  derive_drive(&drive, &f);
+  ASSERT_EQ("", f.fit_note);
+  EXPECT_TRUE(f.fit_extrapolated);
+  EXPECT_GT(f.transfer_mib_per_s, 2 * f.peak_mib_per_s);
+  EXPECT_TRUE(f.peak_is_largest_read);
+  EXPECT_EQ(200, f.peak_blocks_per_read);
+}
+
+}  // namespace
