@@ -119,6 +119,13 @@ void describe_figures(const report_drive *drive, const drive_figures *figures, c
 // when there are several inputs and it has one run, or with its runs.
 std::string drive_label(const std::vector<report_input> *inputs, const drive_group *group);
 
+// Lines of cells, each column padded to its widest cell: the first to the
+// left, the rest to the right, the last (flags) loose; each line after indent.
+void write_columns(const std::vector<std::vector<std::string>> *rows, const char *indent, std::string *out);
+
+// "11 blocks (5.5 KiB)", or for a random row "range 2 MiB": how a row is named.
+std::string table_row_label(const report_drive *drive, const run_row *row, bool random);
+
 // A row of a table over runs in words: "84.1 +-3%", its median us per read and
 // its spread; "-" when no run measured it.
 std::string median_text(const run_row *row, const text_symbols *symbols);

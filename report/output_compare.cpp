@@ -13,11 +13,9 @@ static std::string side_text(const compare_side *side) {
 }
 
 static std::string row_label(const compare_side *base, const compared_row *row, bool random) {
-  const report_drive *drive = base->group.runs[0].drive;
-  if (!random) return count_of(row->base->first, "block") + " (" + format_size(row->base->bytes_per_read) + ")";
-  std::string text = format_size((double)row->base->first * (double)drive->block_size);
-  if (row->other->first != row->base->first) text += " / " + std::to_string(row->other->first) + " blocks";
-  return "range " + text;
+  std::string text = table_row_label(base->group.runs[0].drive, row->base, random);
+  if (random && row->other->first != row->base->first) text += " / " + std::to_string(row->other->first) + " blocks";
+  return text;
 }
 
 static std::string p_text(double p) { return p < 0.001 ? "<0.001" : format_fixed(p, 3); }
@@ -53,30 +51,6 @@ std::string pairing_note(const comparison *c) {
   return note;
 }
 
-// Columns padded to their widest cell: the first to the left, the rest to the
-// right, flags last and loose.
-static void write_aligned(const std::vector<std::vector<std::string>> &rows, std::string *out) {
-  std::vector<size_t> widths;
-  for (const auto &row : rows)
-    for (size_t i = 0; i + 1 < row.size(); ++i) {
-      if (widths.size() <= i) widths.push_back(0);
-      widths[i] = std::max(widths[i], row[i].size());
-    }
-  for (const auto &row : rows) {
-    std::string line;
-    for (size_t i = 0; i < row.size(); ++i) {
-      if (i + 1 == row.size()) {
-        if (!row[i].empty()) line += "  " + row[i];
-        break;
-      }
-      std::string pad(widths[i] - row[i].size(), ' ');
-      line += i == 0 ? row[i] + pad : "  " + pad + row[i];
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    *out += line + "\n";
-  }
-}
-
 static void write_table_text(const comparison *c, bool random, std::string *out) {
   const compared_table *table = random ? &c->random : &c->sequential;
   std::vector<std::vector<std::string>> rows = {
@@ -88,7 +62,7 @@ static void write_table_text(const comparison *c, bool random, std::string *out)
                     median_text(row.other, &plain_symbols), delta_text(&row), row.compared ? p_text(row.p) : "-",
                     std::to_string(row.base->us.size()) + "+" + std::to_string(row.other->us.size()), flags});
   }
-  write_aligned(rows, out);
+  write_columns(&rows, "", out);
   *out += "geomean: " + geomean_text(table) + "\n";
 }
 

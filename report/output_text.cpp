@@ -117,6 +117,33 @@ std::string median_text(const run_row *row, const text_symbols *symbols) {
   return text;
 }
 
+void write_columns(const std::vector<std::vector<std::string>> *rows, const char *indent, std::string *out) {
+  std::vector<size_t> widths;
+  for (const auto &row : *rows)
+    for (size_t i = 0; i + 1 < row.size(); ++i) {
+      if (widths.size() <= i) widths.push_back(0);
+      widths[i] = std::max(widths[i], row[i].size());
+    }
+  for (const auto &row : *rows) {
+    std::string line = indent;
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (i + 1 == row.size()) {
+        if (!row[i].empty()) line += "  " + row[i];
+        break;
+      }
+      std::string pad(widths[i] - row[i].size(), ' ');
+      line += i == 0 ? row[i] + pad : "  " + pad + row[i];
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    *out += line + "\n";
+  }
+}
+
+std::string table_row_label(const report_drive *drive, const run_row *row, bool random) {
+  if (!random) return count_of(row->first, "block") + " (" + format_size(row->bytes_per_read) + ")";
+  return "range " + format_size((double)row->first * (double)drive->block_size);
+}
+
 static void append_line(std::string *out, const std::string &text) { *out += text + "\n"; }
 
 const char *const figure_labels[figure_count] = {"sequential peak", "overhead and transfer rate",
@@ -179,21 +206,19 @@ static void write_run_rows(const drive_group *group, bool random, std::string *o
   std::vector<run_row> rows;
   std::string problem;
   pair_runs(group, random, &rows, &problem);
-  const report_drive *drive = group->runs[0].drive;
-  append_line(out, std::string("    ") + (random ? "range, blocks" : "blocks per read") +
-                       ": median us per read over the runs (smallest to largest, +- spread), median MiB/s");
+  std::vector<std::vector<std::string>> cells = {
+      {"medians of the runs", "us/read", "smallest", "largest", "spread", "MiB/s", "runs", ""}};
   for (const run_row &row : rows) {
-    char line[256];
-    std::string size = format_size(random ? (double)row.first * (double)drive->block_size : row.bytes_per_read);
-    std::string flags = std::string(row.coarse ? " coarse" : "") + (row.failed_reads ? " failed-reads" : "");
-    if (row.us.empty())
-      snprintf(line, sizeof line, "    %10lld %10s   not measured", (long long)row.first, size.c_str());
-    else
-      snprintf(line, sizeof line, "    %10lld %10s %10.1f (%.1f to %.1f, +-%.1f%%) %12.2f MiB/s, %s%s",
-               (long long)row.first, size.c_str(), row.median_us, row.min_us, row.max_us, spread_pct(&row),
-               row.median_mib_per_s, count_of(row.runs, "run").c_str(), flags.c_str());
-    append_line(out, line);
+    std::string flags = std::string(row.coarse ? "coarse" : "") + (row.coarse && row.failed_reads ? " " : "") +
+                        (row.failed_reads ? "failed-reads" : "");
+    bool measured = !row.us.empty();
+    cells.push_back({table_row_label(group->runs[0].drive, &row, random),
+                     measured ? format_fixed(row.median_us, 1) : "-", measured ? format_fixed(row.min_us, 1) : "-",
+                     measured ? format_fixed(row.max_us, 1) : "-",
+                     measured ? "+-" + format_fixed(spread_pct(&row), 1) + "%" : "-",
+                     format_fixed(row.median_mib_per_s, 2), std::to_string(row.runs), flags});
   }
+  write_columns(&cells, "    ", out);
   if (!problem.empty()) append_line(out, "    " + problem);
 }
 

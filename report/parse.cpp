@@ -139,16 +139,19 @@ void parse_line(report_parser *parser, std::string_view line) {
     bool random = text[0] == 'R';
     (random ? current->random : current->sequential).heading_seen = true;
     parser->table = parse_none;
-  } else if (is_header(text, sequential_header)) {
-    current->sequential.header_seen = true;
-    parser->table = parse_sequential;
-  } else if (is_header(text, random_header)) {
-    current->random.header_seen = true;
-    parser->table = parse_random;
+  } else if (is_header(text, sequential_header) || is_header(text, random_header)) {
+    bool random = is_header(text, random_header);
+    report_table *table = random ? &current->random : &current->sequential;
+    table->header_seen = true;
+    table->rows.reserve(expected_rows(current, random));
+    parser->table = random ? parse_random : parse_sequential;
   } else if (parser->table != parse_none) {
-    report_table *table = parser->table == parse_random ? &current->random : &current->sequential;
+    bool random = parser->table == parse_random;
+    report_table *table = random ? &current->random : &current->sequential;
     report_row row;
-    if (parse_row(text, parser->table == parse_random, &row)) {
+    // No run prints more rows than that: a table that goes on is not
+    // blockmeter's, and must not grow the report without end.
+    if ((int)table->rows.size() < expected_rows(current, random) && parse_row(text, random, &row)) {
       table->rows.push_back(std::move(row));
       parser->after_row = true;
     } else if (after_row && line.starts_with("blockmeter: ") && line.find(failure_marker) != line.npos) {

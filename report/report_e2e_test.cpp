@@ -106,6 +106,12 @@ TEST(report_e2e, bad_inputs_and_command_lines_get_clear_errors_and_no_report) {
       {{"--csv", "--json", good}, nullptr, 2, "blockmeter-report: one format per run"},
       {{good, "-o"}, nullptr, 2, "blockmeter-report: -o needs a file name\n"},
       {{"-o", good, good}, nullptr, 2, "blockmeter-report: the output " + good + " is an input\n"},
+      {{"--compare", good}, nullptr, 2, "blockmeter-report: --compare needs a BASE file and at least one NEW"},
+      {{"--compare", "--alpha", "1", good, good}, nullptr, 2, "blockmeter-report: --alpha needs a number"},
+      {{"--compare", good, test_data("linux_64mib.txt")},
+       nullptr,
+       1,
+       "blockmeter-report: " + good + ": cannot compare: holds runs of more than one drive (a.img"},
   };
   std::string before = read_file(good);
   for (const bad_run &c : cases) {
@@ -257,6 +263,39 @@ TEST(report_e2e, html_page_fetches_nothing_and_shows_charts_and_rows_in_a_browse
   EXPECT_EQ(0u, picture.find("\x89PNG"));
   EXPECT_NE(empty, picture);
   EXPECT_GT(picture.size(), 4 * empty.size()) << "the page's picture is hardly more than a blank one";
+}
+
+// Four runs of a 32 MiB loop device against four more of it, and against
+// four of it limited to 2000 reads a second, taken in turn.
+TEST(report_e2e, compare_tells_a_slower_device_from_the_noise_of_its_runs) {
+  struct {
+    const char *other;
+    const char *verdict;  // expected of nearly every row of 100 ms or more
+  } sides[] = {{"linux_loop_as_is_again.txt", "~"}, {"linux_loop_throttled.txt", "slower"}};
+  for (const auto &side : sides) {
+    program_run result = run_report({"--compare", "--csv", test_data("linux_loop_as_is.txt"), test_data(side.other)});
+    ASSERT_EQ(0, result.status) << result.err;
+    std::vector<std::string> lines = split_lines(result.out);
+    ASSERT_EQ("file,test,blocks_per_read,range_blocks,base_runs,base_us_per_read,base_min_us,base_max_us,runs,"
+              "us_per_read,min_us,max_us,delta_pct,p_value,verdict,flags",
+              lines[0]);
+    int rows = 0, expected = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+      std::vector<std::string> fields;
+      std::stringstream record(lines[i]);
+      for (std::string field; std::getline(record, field, ',');) fields.push_back(field);
+      if (lines[i].back() == ',') fields.push_back("");
+      ASSERT_EQ(16u, fields.size()) << lines[i];
+      EXPECT_EQ("4", fields[4]) << lines[i];
+      EXPECT_EQ("4", fields[8]) << lines[i];
+      if (fields[15].find("coarse") != std::string::npos) continue;
+      ++rows;
+      expected += fields[14] == side.verdict;
+    }
+    EXPECT_GE(rows, 20) << side.other;
+    EXPECT_GE(expected, rows - 2) << side.other << ": " << expected << " of " << rows << " rows read "
+                                  << side.verdict << "\n" << result.out;
+  }
 }
 
 class report_windows : public each_build {};

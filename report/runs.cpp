@@ -1,21 +1,22 @@
 #include "runs.h"
 
 #include <algorithm>
+#include <map>
+#include <tuple>
 
 #include "figures.h"
 #include "stats.h"
 
 void group_runs(const std::vector<report_input> *inputs, std::vector<drive_group> *groups) {
   groups->clear();
+  // A fleet's captures hold many drives: each is placed by a look-up, not by
+  // a walk over the groups so far.
+  std::map<std::tuple<std::string_view, int64_t, int64_t>, size_t> places;
   for (const report_input &input : *inputs)
     for (const report_drive &drive : input.drives) {
-      auto same = std::find_if(groups->begin(), groups->end(), [&](const drive_group &group) {
-        const report_drive *first = group.runs[0].drive;
-        return first->root == drive.root && first->block_size == drive.block_size &&
-               first->n_blocks == drive.n_blocks;
-      });
-      if (same == groups->end()) same = groups->insert(groups->end(), drive_group{});
-      same->runs.push_back({&input, &drive});
+      auto [place, added] = places.try_emplace({drive.root, drive.block_size, drive.n_blocks}, groups->size());
+      if (added) groups->emplace_back();
+      (*groups)[place->second].runs.push_back({&input, &drive});
     }
 }
 
