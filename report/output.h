@@ -15,6 +15,13 @@ void write_summary(const std::vector<report_input> *inputs, std::string *out);
 // RFC 4180: a header, then one record per table row, CR LF after each.
 void write_csv(const std::vector<report_input> *inputs, std::string *out);
 
+// A text field of a CSV record. One that starts with =, +, -, @, a tab or a
+// carriage return (but "-" alone) gets a leading ' so that spreadsheet
+// programs take it as text, not as a formula; then, per RFC 4180, one that
+// holds a comma, a quote or a line break is quoted, its quotes doubled.
+// Numbers are written as they are, not through this.
+std::string csv_field(std::string_view text);
+
 // One JSON document: inputs, their drives, each drive's rows with their
 // derived fields, and its figures. Bytes that are not UTF-8 become U+FFFD.
 void write_json(const std::vector<report_input> *inputs, std::string *out);

@@ -1,12 +1,14 @@
 #include "figures.h"
 #include "output.h"
 
-// RFC 4180: a field holding a comma, a quote or a line break is quoted, its
-// quotes doubled.
-static std::string csv_field(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+std::string csv_field(std::string_view text) {
+  // A spreadsheet program takes a cell that starts with one of these for a
+  // formula and runs it; a lone "-" (standard input) is none.
+  bool formula_like = !text.empty() && text != "-" && std::string_view("=+-@\t\r").find(text[0]) != text.npos;
+  std::string field = (formula_like ? "'" : "") + std::string(text);
+  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
   std::string quoted = "\"";
-  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  for (char c : field) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
   return quoted + "\"";
 }
 
@@ -32,7 +34,7 @@ void write_csv(const std::vector<report_input> *inputs, std::string *out) {
                                   row.mib_per_s_text,
                                   f.measured ? format_exact(f.us_per_read) : "",
                                   f.measured ? format_exact(f.iops) : "",
-                                  f.flags};
+                                  csv_field(f.flags)};
           for (const std::string &field : fields) *out += field + (&field == &fields[12] ? "\r\n" : ",");
         }
 }
