@@ -112,14 +112,16 @@ static bool read_input(const char *name, report_input *input) {
   input->name = name;
   bool from_stdin = strcmp(name, "-") == 0;
   FILE *file = from_stdin ? stdin : fopen(name, "rb");
-  int error = file == nullptr ? errno : parse_file(file, input);
+  std::string found;
+  int error = file == nullptr ? errno : parse_file(file, input, &found);
   if (file != nullptr && !from_stdin) fclose(file);
   if (error != 0) {
     fprintf(stderr, "blockmeter-report: %s: %s\n", shown_name(name).c_str(), strerror(error));
     return false;
   }
   if (input->drives.empty()) {
-    fprintf(stderr, "blockmeter-report: %s: no blockmeter results found\n", shown_name(name).c_str());
+    fprintf(stderr, "blockmeter-report: %s: no blockmeter results found%s\n", shown_name(name).c_str(),
+            found.empty() ? "" : (" (" + found + ")").c_str());
     return false;
   }
   for (const report_drive &drive : input->drives) {

@@ -2,6 +2,7 @@
 #include <charconv>
 #include <climits>
 
+#include "decode_text.h"
 #include "report.h"
 
 constexpr int sequential_table_rows = 20;
@@ -151,26 +152,42 @@ void parse_text(std::string_view text, report_input *input) {
   }
 }
 
-int parse_file(FILE *file, report_input *input) {
+int parse_file(FILE *file, report_input *input, std::string *found) {
   report_parser parser;
   start_parse(input, &parser);
+  text_decoder decoder;
+  start_decode(&decoder);
   // A line is kept up to one byte past the longest; one that reaches that
   // length is dropped at its end.
-  std::string line;
-  char chunk[65536];
-  size_t got;
-  errno = 0;
-  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
-    std::string_view rest(chunk, got);
+  std::string line, text;
+  bool in_first_line = true, nul_in_first_line = false;
+  auto take_text = [&](std::string_view rest) {
+    if (in_first_line) {
+      size_t end = rest.find('\n');
+      nul_in_first_line = nul_in_first_line || rest.substr(0, end).find('\0') != rest.npos;
+      in_first_line = end == rest.npos;
+    }
     for (size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
       line.append(rest.substr(0, std::min(end, longest_line + 1 - line.size())));
       if (line.size() <= longest_line) parse_line(&parser, line);
       line.clear();
     }
     line.append(rest.substr(0, std::min(rest.size(), longest_line + 1 - line.size())));
+  };
+  char chunk[65536];
+  size_t got;
+  errno = 0;
+  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
+    text.clear();
+    decode_text(&decoder, std::string_view(chunk, got), &text);
+    take_text(text);
   }
   if (ferror(file)) return errno != 0 ? errno : EIO;
+  text.clear();
+  finish_decode(&decoder, &text);
+  take_text(text);
   if (!line.empty() && line.size() <= longest_line) parse_line(&parser, line);
+  if (found != nullptr) *found = nul_in_first_line ? "not text: NUL bytes in the first line" : "";
   return 0;
 }
 

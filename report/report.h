@@ -67,11 +67,15 @@ void parse_line(report_parser *parser, std::string_view line);
 // taken even without one.
 void parse_text(std::string_view text, report_input *input);
 
-// Reads file to its end and parses it into input. Lines longer than any
-// blockmeter prints are passed over without being held whole, so that no
-// input can exhaust memory one line at a time. Returns 0, or the system's
-// error code (errno) when reading failed.
-int parse_file(FILE *file, report_input *input);
+// Reads file to its end and parses it into input. The text may be plain, or
+// UTF-8 or UTF-16 (LE or BE) after a byte-order mark (decode_text.h). Lines
+// longer than any blockmeter prints are passed over without being held
+// whole, so that no input can exhaust memory one line at a time. *found (may
+// be null) is set to what the input holds when it is not text, e.g. "not
+// text: NUL bytes in the first line" (UTF-16 without a mark, a binary file),
+// else emptied. Returns 0, or the system's error code (errno) when reading
+// failed.
+int parse_file(FILE *file, report_input *input, std::string *found = nullptr);
 
 // The rows a complete table of the drive holds: 20 sequential rows; one random
 // row per halving of n_blocks while above 1.
