@@ -10,6 +10,7 @@
 #include "binary_stdio.h"
 #include "output.h"
 #include "report.h"
+#include "report_output.h"
 #include "standard_streams.h"
 
 constexpr int exit_reported = 0;
@@ -134,26 +135,27 @@ static bool read_input(const char *name, report_input *input) {
   return true;
 }
 
-// Writes the report whole. A file this run made and could not fill is
-// removed; one that was there before (a device, say) is left alone. Returns
-// false after saying why the report could not be written.
-static bool write_report(const char *path, const std::string &report) {
-  std::error_code ignored;
-  bool made_here = path != nullptr && !std::filesystem::exists(path, ignored);
-  FILE *file = path == nullptr ? stdout : fopen(path, "wb");
-  int error = file == nullptr ? errno : 0;
-  if (file != nullptr) {
+// Writes the report whole or not at all (report_output.h). Returns the exit
+// status, after saying why the report could not be written.
+static int write_report(const char *path, const std::string &report) {
+  report_output output;
+  std::string why;
+  int result = open_report_output(path, &output, &why);
+  if (result == 0) {
     errno = 0;
-    bool written = fwrite(report.data(), 1, report.size(), file) == report.size();
-    error = written ? 0 : errno != 0 ? errno : EIO;
-    // Standard output stays open; flushing it is what shows a failed write.
-    if ((file == stdout ? fflush(stdout) : fclose(file)) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+    if (fwrite(report.data(), 1, report.size(), output.file) == report.size()) {
+      result = commit_report_output(&output, &why);
+    } else {
+      why = strerror(errno != 0 ? errno : EIO);
+      abort_report_output(&output);
+      result = -1;
+    }
   }
-  if (error == 0) return true;
+  if (result == 0) return exit_reported;
+  if (output.refused) return usage_error(std::string("the output ") + path + " is " + why);
   fprintf(stderr, "blockmeter-report: %s: cannot write the report: %s\n",
-          path == nullptr ? "standard output" : plain_text(path).c_str(), strerror(error));
-  if (file != nullptr && made_here) remove(path);
-  return false;
+          path == nullptr ? "standard output" : plain_text(path).c_str(), why.c_str());
+  return exit_failed;
 }
 
 int main(int argc, char **argv) {
@@ -195,5 +197,5 @@ int main(int argc, char **argv) {
       write_html(&inputs, &report);
       break;
   }
-  return write_report(options.output, report) ? exit_reported : exit_failed;
+  return write_report(options.output, report);
 }
