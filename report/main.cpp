@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "output.h"
 #include "output_compare.h"
 #include "report.h"
+#include "report_output.h"
 #include "standard_streams.h"
 
 constexpr int exit_reported = 0;
@@ -131,58 +133,130 @@ static std::string shown_name(const char *name) {
   return strcmp(name, "-") == 0 ? std::string("standard input") : plain_text(name);
 }
 
-// Reads and parses one input. Returns false after saying why it gave nothing.
-static bool read_input(const char *name, report_input *input) {
+static void note_cut_short(const char *name, const report_drive *drive) {
+  std::string why;
+  if (is_cut_short(drive, &why))
+    fprintf(stderr, "blockmeter-report: %s: drive %s: the run was cut short (%s); reported as far as it goes\n",
+            shown_name(name).c_str(), plain_text(drive->root).c_str(), why.c_str());
+}
+
+static bool is_stdin(const char *name) { return strcmp(name, "-") == 0; }
+
+static FILE *open_input(const char *name) { return is_stdin(name) ? stdin : fopen(name, "rb"); }
+
+static void close_input(FILE *file) {
+  if (file != stdin) fclose(file);
+}
+
+// Reads and parses one input, saying of each drive whose run was cut short.
+// Without keep, only the latest drive stays in input, so that the memory
+// does not grow with the input. Returns false after saying why it gave
+// nothing.
+static bool read_input(const char *name, report_input *input, bool keep) {
   input->name = name;
-  bool from_stdin = strcmp(name, "-") == 0;
-  FILE *file = from_stdin ? stdin : fopen(name, "rb");
-  int error = file == nullptr ? errno : parse_file(file, input);
-  if (file != nullptr && !from_stdin) fclose(file);
-  if (error != 0) {
-    fprintf(stderr, "blockmeter-report: %s: %s\n", shown_name(name).c_str(), strerror(error));
+  FILE *file = open_input(name);
+  int status = file == nullptr ? -errno : 0;
+  size_t passed = 0, noted = 0;
+  std::string found;
+  if (file != nullptr) {
+    auto reader = std::make_unique<report_reader>();
+    start_read(file, input, reader.get());
+    do {
+      status = read_chunk(reader.get());
+      // Every drive but the last is complete; at the end, the last too.
+      size_t complete = input->drives.size() - (status > 0 && !input->drives.empty() ? 1 : 0);
+      for (; noted < complete; ++noted) note_cut_short(name, &input->drives[noted]);
+      if (!keep && noted > 0) {
+        passed += noted;
+        input->drives.erase(input->drives.begin(), input->drives.begin() + (ptrdiff_t)noted);
+        noted = 0;
+      }
+    } while (status > 0);
+    found = what_was_found(reader.get());
+    close_input(file);
+  }
+  if (status < 0) {
+    fprintf(stderr, "blockmeter-report: %s: %s\n", shown_name(name).c_str(), strerror(-status));
     return false;
   }
-  if (input->drives.empty()) {
-    fprintf(stderr, "blockmeter-report: %s: no blockmeter results found\n", shown_name(name).c_str());
+  if (passed + input->drives.size() == 0) {
+    fprintf(stderr, "blockmeter-report: %s: no blockmeter results found%s\n", shown_name(name).c_str(),
+            found.empty() ? "" : (" (" + found + ")").c_str());
     return false;
-  }
-  for (const report_drive &drive : input->drives) {
-    std::string why;
-    if (is_cut_short(&drive, &why))
-      fprintf(stderr,
-              "blockmeter-report: %s: drive %s: the run was cut short (%s); reported as far as it goes\n",
-              shown_name(name).c_str(), plain_text(drive.root).c_str(), why.c_str());
   }
   return true;
 }
 
-// Writes the report whole. A file this run made and could not fill is
-// removed; one that was there before (a device, say) is left alone. Returns
-// false after saying why the report could not be written.
-static bool write_report(const char *path, const std::string &report) {
-  std::error_code ignored;
-  bool made_here = path != nullptr && !std::filesystem::exists(path, ignored);
-  FILE *file = path == nullptr ? stdout : fopen(path, "wb");
-  int error = file == nullptr ? errno : 0;
-  if (file != nullptr) {
-    errno = 0;
-    bool written = fwrite(report.data(), 1, report.size(), file) == report.size();
-    error = written ? 0 : errno != 0 ? errno : EIO;
-    // Standard output stays open; flushing it is what shows a failed write.
-    if ((file == stdout ? fflush(stdout) : fclose(file)) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+// CSV a drive at a time: each named input is read again, its rows written as
+// each of its drives is complete; standard input, which cannot be read
+// twice, was kept whole. Returns false after saying why an input could not
+// be read again.
+static bool stream_csv(const report_options *options, std::vector<report_input> *inputs, report_sink *out) {
+  write_csv_header(out);
+  for (size_t i = 0; i < inputs->size() && out->error == 0; ++i) {
+    report_input *input = &(*inputs)[i];
+    const char *name = options->files[i];
+    if (is_stdin(name)) {
+      for (const report_drive &drive : input->drives) write_csv_rows(input, &drive, out);
+      continue;
+    }
+    FILE *file = open_input(name);
+    int status = file == nullptr ? -errno : 1;
+    if (file != nullptr) {
+      input->drives.clear();
+      auto reader = std::make_unique<report_reader>();
+      start_read(file, input, reader.get());
+      do {
+        status = read_chunk(reader.get());
+        size_t complete = input->drives.size() - (status > 0 && !input->drives.empty() ? 1 : 0);
+        for (size_t d = 0; d < complete; ++d) write_csv_rows(input, &input->drives[d], out);
+        input->drives.erase(input->drives.begin(), input->drives.begin() + (ptrdiff_t)complete);
+      } while (status > 0 && out->error == 0);
+      close_input(file);
+    }
+    if (status < 0) {
+      fprintf(stderr, "blockmeter-report: %s: %s\n", shown_name(name).c_str(), strerror(-status));
+      return false;
+    }
   }
-  if (error == 0) return true;
+  return true;
+}
+
+// Opens where the report goes. Returns -1 with sink->file set, else the exit
+// status after saying why the report cannot go there.
+static int open_output(const char *path, report_output *output, report_sink *sink) {
+  std::string why;
+  if (open_report_output(path, output, &why) == 0) {
+    sink->file = output->file;
+    return -1;
+  }
+  if (output->refused) return usage_error(std::string("the output ") + path + " is " + why);
   fprintf(stderr, "blockmeter-report: %s: cannot write the report: %s\n",
-          path == nullptr ? "standard output" : plain_text(path).c_str(), strerror(error));
-  if (file != nullptr && made_here) remove(path);
-  return false;
+          path == nullptr ? "standard output" : plain_text(path).c_str(), why.c_str());
+  return exit_failed;
+}
+
+// Writes what the sink still holds and completes the report whole (see
+// report_output.h), or gives it up when made is false (a reason was told) or
+// a write failed. Returns the exit status.
+static int finish_output(const char *path, bool made, report_output *output, report_sink *sink) {
+  drain_sink(sink, true);
+  std::string why;
+  if (made && sink->error == 0 && commit_report_output(output, &why) == 0) return exit_reported;
+  if (sink->error != 0) why = strerror(sink->error);
+  if (!made || sink->error != 0) abort_report_output(output);
+  if (made)
+    fprintf(stderr, "blockmeter-report: %s: cannot write the report: %s\n",
+            path == nullptr ? "standard output" : plain_text(path).c_str(), why.c_str());
+  return exit_failed;
 }
 
 // Compares the runs of the first input with those of each other. Returns
 // false after saying which input cannot be compared and why.
-static bool write_comparison(const report_options *options, const std::vector<report_input> *inputs,
-                             report_sink *out) {
-  std::vector<compare_side> sides(inputs->size());
+static bool compare_inputs(const report_options *options, const std::vector<report_input> *inputs,
+                           std::vector<compare_side> *sides_out, std::vector<comparison> *comparisons) {
+  std::vector<compare_side> &sides = *sides_out;
+  sides.resize(inputs->size());
   bool all_sides = true;
   for (size_t i = 0; i < inputs->size(); ++i) {
     std::string problem;
@@ -193,9 +267,9 @@ static bool write_comparison(const report_options *options, const std::vector<re
     }
   }
   if (!all_sides) return false;
-  std::vector<comparison> comparisons(sides.size() - 1);
+  comparisons->resize(sides.size() - 1);
   for (size_t i = 1; i < sides.size(); ++i) {
-    comparison *c = &comparisons[i - 1];
+    comparison *c = &(*comparisons)[i - 1];
     compare_sides(&sides[0], &sides[i], options->alpha, c);
     std::string pairing = pairing_note(c);
     if (!pairing.empty())
@@ -206,24 +280,28 @@ static bool write_comparison(const report_options *options, const std::vector<re
       fprintf(stderr, "blockmeter-report: %s: note: %s\n", shown_name(options->files[i]).c_str(),
               reach_note(c, options->alpha).c_str());
   }
+  return true;
+}
+
+static void write_comparison(const report_options *options, const std::vector<comparison> *comparisons,
+                             report_sink *out) {
   switch (options->format) {
     case format_summary:
-      write_compare_text(&comparisons, options->alpha, out);
+      write_compare_text(comparisons, options->alpha, out);
       break;
     case format_csv:
-      write_compare_csv(&comparisons, out);
+      write_compare_csv(comparisons, out);
       break;
     case format_json:
-      write_compare_json(&comparisons, options->alpha, out);
+      write_compare_json(comparisons, options->alpha, out);
       break;
     case format_svg:
-      write_compare_svg(&comparisons, out);
+      write_compare_svg(comparisons, out);
       break;
     case format_html:
-      write_compare_html(&comparisons, options->alpha, out);
+      write_compare_html(comparisons, options->alpha, out);
       break;
   }
-  return true;
 }
 
 int main(int argc, char **argv) {
@@ -241,33 +319,42 @@ int main(int argc, char **argv) {
       if (strcmp(file, "-") != 0 && std::filesystem::equivalent(options.output, file, error))
         return usage_error(std::string("the output ") + options.output + " is an input");
     }
+  // A CSV is made a drive at a time; every other form needs all drives.
+  bool streamed = options.format == format_csv && !options.compare;
   std::vector<report_input> inputs(options.files.size());
   bool all_read = true;
   for (size_t i = 0; i < options.files.size(); ++i)
-    all_read = read_input(options.files[i], &inputs[i]) && all_read;
+    all_read = read_input(options.files[i], &inputs[i], !streamed || is_stdin(options.files[i])) && all_read;
   if (!all_read) return exit_failed;
+  std::vector<compare_side> sides;
+  std::vector<comparison> comparisons;
+  if (options.compare && !compare_inputs(&options, &inputs, &sides, &comparisons)) return exit_failed;
 
+  report_output output;
   report_sink report;
+  status = open_output(options.output, &output, &report);
+  if (status >= 0) return status;
+  bool made = true;
   if (options.compare) {
-    if (!write_comparison(&options, &inputs, &report)) return exit_failed;
-    return write_report(options.output, report.text) ? exit_reported : exit_failed;
+    write_comparison(&options, &comparisons, &report);
+  } else {
+    switch (options.format) {
+      case format_summary:
+        write_summary(&inputs, &report);
+        break;
+      case format_csv:
+        made = stream_csv(&options, &inputs, &report);
+        break;
+      case format_json:
+        write_json(&inputs, &report);
+        break;
+      case format_svg:
+        write_svg(&inputs, true, &report);
+        break;
+      case format_html:
+        write_html(&inputs, &report);
+        break;
+    }
   }
-  switch (options.format) {
-    case format_summary:
-      write_summary(&inputs, &report);
-      break;
-    case format_csv:
-      write_csv(&inputs, &report);
-      break;
-    case format_json:
-      write_json(&inputs, &report);
-      break;
-    case format_svg:
-      write_svg(&inputs, true, &report);
-      break;
-    case format_html:
-      write_html(&inputs, &report);
-      break;
-  }
-  return write_report(options.output, report.text) ? exit_reported : exit_failed;
+  return finish_output(options.output, made, &output, &report);
 }

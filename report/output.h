@@ -38,6 +38,13 @@ void write_csv_header(report_sink *out);
 void write_csv_rows(const report_input *input, const report_drive *drive, report_sink *out);
 void write_csv(const std::vector<report_input> *inputs, report_sink *out);
 
+// A text field of a CSV record. One that starts with =, +, -, @, a tab or a
+// carriage return (but "-" alone) gets a leading ' so that spreadsheet
+// programs take it as text, not as a formula; then, per RFC 4180, one that
+// holds a comma, a quote or a line break is quoted, its quotes doubled.
+// Numbers are written as they are, not through this.
+std::string csv_field(std::string_view text);
+
 // One JSON document: inputs, their drives, each drive's rows with their
 // derived fields, and its figures; then, for each drive with several runs,
 // its rows' medians and spreads and the figures from them. Bytes that are not

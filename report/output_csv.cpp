@@ -2,9 +2,13 @@
 #include "output.h"
 
 std::string csv_field(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  // A spreadsheet program takes a cell that starts with one of these for a
+  // formula and runs it; a lone "-" (standard input) is none.
+  bool formula_like = !text.empty() && text != "-" && std::string_view("=+-@\t\r").find(text[0]) != text.npos;
+  std::string field = (formula_like ? "'" : "") + std::string(text);
+  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
   std::string quoted = "\"";
-  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  for (char c : field) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
   return quoted + "\"";
 }
 

@@ -91,6 +91,22 @@ TEST(output, csv_reads_back_as_the_input_rows) {
   EXPECT_EQ("", records[1][12]);
 }
 
+// Formula-like text gets a leading ', then RFC 4180 quoting as any text.
+TEST(output, csv_field_keeps_spreadsheets_from_running_names) {
+  const struct {
+    const char *text, *field;
+  } cases[] = {{"=HYPERLINK(\"http://x\",\"y\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\""},
+               {"+1+1", "'+1+1"},
+               {"-2+3", "'-2+3"},
+               {"@SUM(A1)", "'@SUM(A1)"},
+               {"\tx", "'\tx"},
+               {"\rx", "\"'\rx\""},
+               {"-", "-"},
+               {"a=b,-c", "\"a=b,-c\""},
+               {"", ""}};
+  for (const auto &c : cases) EXPECT_EQ(c.field, csv_field(c.text)) << c.text;
+}
+
 TEST(output, json_reads_back_as_the_input_rows) {
   std::vector<report_input> inputs = sample_inputs(odd_root);
   report_sink sink;

@@ -2,7 +2,9 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <memory>
 
+#include "decode_text.h"
 #include "report.h"
 
 constexpr int sequential_table_rows = 20;
@@ -170,26 +172,61 @@ void parse_text(std::string_view text, report_input *input) {
   }
 }
 
-int parse_file(FILE *file, report_input *input) {
-  report_parser parser;
-  start_parse(input, &parser);
-  // A line is kept up to one byte past the longest; one that reaches that
-  // length is dropped at its end.
-  std::string line;
-  char chunk[65536];
-  size_t got;
-  errno = 0;
-  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
-    std::string_view rest(chunk, got);
-    for (size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
-      line.append(rest.substr(0, std::min(end, longest_line + 1 - line.size())));
-      if (line.size() <= longest_line) parse_line(&parser, line);
-      line.clear();
-    }
-    line.append(rest.substr(0, std::min(rest.size(), longest_line + 1 - line.size())));
+void start_read(FILE *file, report_input *input, report_reader *reader) {
+  reader->file = file;
+  start_parse(input, &reader->parser);
+  start_decode(&reader->decoder);
+  reader->line.clear();
+  reader->in_first_line = true;
+  reader->nul_in_first_line = false;
+}
+
+// Parses the decoded text. A line is kept up to one byte past the longest;
+// one that reaches that length is dropped at its end.
+static void take_text(report_reader *reader, std::string_view rest) {
+  if (reader->in_first_line) {
+    size_t end = rest.find('\n');
+    reader->nul_in_first_line = reader->nul_in_first_line || rest.substr(0, end).find('\0') != rest.npos;
+    reader->in_first_line = end == rest.npos;
   }
-  if (ferror(file)) return errno != 0 ? errno : EIO;
-  if (!line.empty() && line.size() <= longest_line) parse_line(&parser, line);
+  std::string &line = reader->line;
+  for (size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
+    line.append(rest.substr(0, std::min(end, longest_line + 1 - line.size())));
+    if (line.size() <= longest_line) parse_line(&reader->parser, line);
+    line.clear();
+  }
+  line.append(rest.substr(0, std::min(rest.size(), longest_line + 1 - line.size())));
+}
+
+int read_chunk(report_reader *reader) {
+  errno = 0;
+  size_t got = fread(reader->chunk, 1, sizeof reader->chunk, reader->file);
+  reader->text.clear();
+  if (got > 0) {
+    decode_text(&reader->decoder, std::string_view(reader->chunk, got), &reader->text);
+    take_text(reader, reader->text);
+    return 1;
+  }
+  if (ferror(reader->file)) return -(errno != 0 ? errno : EIO);
+  finish_decode(&reader->decoder, &reader->text);
+  take_text(reader, reader->text);
+  if (!reader->line.empty() && reader->line.size() <= longest_line) parse_line(&reader->parser, reader->line);
+  reader->line.clear();
+  return 0;
+}
+
+std::string what_was_found(const report_reader *reader) {
+  return reader->nul_in_first_line ? "not text: NUL bytes in the first line" : "";
+}
+
+int parse_file(FILE *file, report_input *input, std::string *found) {
+  auto reader = std::make_unique<report_reader>();
+  start_read(file, input, reader.get());
+  int status;
+  while ((status = read_chunk(reader.get())) > 0) {
+  }
+  if (status < 0) return -status;
+  if (found != nullptr) *found = what_was_found(reader.get());
   return 0;
 }
 

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "decode_text.h"
+
 struct report_row {
   int64_t first;               // sequential: blocks per read; random: the range in blocks
   int64_t reads;               // reads made
@@ -70,11 +72,33 @@ void parse_line(report_parser *parser, std::string_view line);
 // taken even without one.
 void parse_text(std::string_view text, report_input *input);
 
-// Reads file to its end and parses it into input. Lines longer than any
-// blockmeter prints are passed over without being held whole, so that no
-// input can exhaust memory one line at a time. Returns 0, or the system's
-// error code (errno) when reading failed.
-int parse_file(FILE *file, report_input *input);
+// Reads file to its end and parses it into input. The text may be plain, or
+// UTF-8 or UTF-16 (LE or BE) after a byte-order mark (decode_text.h). Lines
+// longer than any blockmeter prints are passed over without being held
+// whole, so that no input can exhaust memory one line at a time. *found (may
+// be null) is set to what the input holds when it is not text, e.g. "not
+// text: NUL bytes in the first line" (UTF-16 without a mark, a binary file),
+// else emptied. Returns 0, or the system's error code (errno) when reading
+// failed.
+int parse_file(FILE *file, report_input *input, std::string *found = nullptr);
+
+// The same, a chunk at a time, for a caller that takes each drive as it is
+// complete: every drive but the last in input->drives is, after each chunk.
+struct report_reader {
+  FILE *file;
+  report_parser parser;
+  text_decoder decoder;
+  std::string line;  // the line so far, up to one byte past the longest
+  std::string text;  // the latest chunk, decoded
+  bool in_first_line, nul_in_first_line;
+  char chunk[65536];
+};
+void start_read(FILE *file, report_input *input, report_reader *reader);
+// Reads and parses the next chunk. Returns 1 while there is more to read; 0
+// once all is read and parsed; else the system's error code (errno) negated.
+int read_chunk(report_reader *reader);
+// What the input holds when it is not text (as parse_file's *found), or "".
+std::string what_was_found(const report_reader *reader);
 
 // The rows a complete table of the drive holds: 20 sequential rows; one random
 // row per halving of n_blocks while above 1.

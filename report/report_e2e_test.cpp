@@ -3,9 +3,12 @@
 // blockmeter prints read back, and the Windows build under Wine.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -156,6 +159,68 @@ TEST(report_e2e, a_report_that_cannot_be_written_is_a_failure) {
   EXPECT_EQ("blockmeter-report: standard output: cannot write the report: No space left on device\n",
             to_stdout.err);
 }
+
+// Refused as command-line errors, with the file or device left as it was.
+TEST(report_e2e, a_block_device_or_standard_input_is_no_output) {
+  std::string capture = scratch_dir() + "/capture.txt", device = scratch_dir() + "/block-device";
+  std::string before = read_file(test_data("linux_two_drives.txt"));
+  write_file(capture, before);
+  program_run same =
+      run({"/bin/sh", "-c",
+           program_path(native_build(), "blockmeter-report") + " -o " + capture + " <" + capture});
+  EXPECT_EQ(2, same.status);
+  EXPECT_EQ(0u, same.err.find("blockmeter-report: the output " + capture + " is standard input\n"))
+      << same.err;
+  EXPECT_EQ(before, read_file(capture));
+
+  remove(device.c_str());
+  if (mknod(device.c_str(), S_IFBLK | 0600, makedev(7, 255)) != 0)
+    SKIP_OR_FAIL(std::string("cannot make a block device node: ") + strerror(errno));
+  program_run block = run_report({"-o", device, capture});
+  EXPECT_EQ(2, block.status);
+  EXPECT_EQ(0u, block.err.find("blockmeter-report: the output " + device + " is a block device\n"))
+      << block.err;
+  struct stat node;
+  EXPECT_TRUE(stat(device.c_str(), &node) == 0 && S_ISBLK(node.st_mode))
+      << device << " is no longer the node";
+  remove(device.c_str());
+}
+
+class report_output_e2e : public each_build {};
+
+// The report replaces a file whole, its mode kept; on a full file system the
+// old file stays and no temporary is left.
+TEST_P(report_output_e2e, a_full_file_system_keeps_the_old_report) {
+  std::string dir = scratch_dir() + "/full-" + build()->name, report = dir + "/report.csv";
+  bool ok;
+  shell(
+      "mkdir -p " + dir + " && (umount " + dir + " 2>/dev/null; mount -t tmpfs -o size=64k none " + dir + ")",
+      &ok);
+  if (!ok) SKIP_OR_FAIL("cannot mount a tmpfs at " + dir);
+  write_file(report, "the old report\n");
+  chmod(report.c_str(), 0640);
+  std::string capture = test_data("linux_two_drives.txt");
+  program_run replaced = run_report({"--csv", "-o", "report.csv", capture}, nullptr, build(), dir.c_str());
+  EXPECT_EQ(0, replaced.status) << replaced.err;
+  std::string csv = read_file(report);
+  EXPECT_EQ(1 + 31 + 30u, count_of(csv, "\r\n")) << csv;
+  struct stat file;
+  EXPECT_TRUE(stat(report.c_str(), &file) == 0 && (build()->wine || (file.st_mode & 0777) == 0640));
+
+  shell("dd if=/dev/zero of=" + dir + "/filler bs=4096 2>/dev/null; true", &ok);
+  program_run failed = run_report({"-o", "report.csv", capture}, nullptr, build(), dir.c_str());
+  EXPECT_EQ(1, failed.status);
+  EXPECT_EQ(
+      std::vector<std::string>{
+          "blockmeter-report: report.csv: cannot write the report: No space left on device"},
+      split_lines(failed.err));
+  EXPECT_EQ(csv, read_file(report));
+  std::string files = shell("ls -A " + dir, &ok);
+  EXPECT_EQ("filler\nreport.csv\n", files) << "a temporary was left";
+  shell("umount " + dir, &ok);
+}
+
+INSTANTIATE_ON_EACH_BUILD(report_output_e2e);
 
 // The built blockmeter's output, standard error mixed in, read back whole:
 // should blockmeter's tables change, this is where it shows.

@@ -1,0 +1,41 @@
+// Where the report goes: standard output, a device or pipe written directly,
+// or a file replaced whole, so that no reader finds half a report and a
+// failed or interrupted run never costs the file that was there.
+//
+// A file is written through a temporary beside it, named TARGET.XXXXXX.tmp
+// (six random letters and digits), the name telling what it is wherever one
+// is left behind. On POSIX the first open that makes one also installs, for
+// SIGINT, SIGTERM and SIGHUP where they are at their default, a handler that
+// removes the temporary and ends the program as the signal would. What no
+// handler sees (SIGKILL, a crash, Ctrl+C on Windows) leaves the target as it
+// was and at most the temporary. One output is open at a time.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+struct report_output {
+  FILE *file = nullptr;   // what the report is written into while open
+  std::string target;     // the file written (a symbolic link's target), or empty for standard output
+  std::string temporary;  // the temporary beside target, or empty when written directly
+  bool refused = false;   // after a failed open: the target is one no report may go to, and *why
+                          // says what it is ("a block device", "standard input")
+};
+
+// Opens where the report goes: path null means standard output. A regular file, or a name not yet
+// taken, is written through a temporary file in the same folder, renamed over it on commit; a
+// character device or FIFO (/dev/null, /dev/full, a pipe) is written directly; a block device (on
+// Windows a disk or volume named as \\.\X) is refused; so is a regular file that is the same file
+// as standard input (same device and inode, or volume and file index), as an input named as the
+// output is. A file that may not be written is not replaced, though its folder would allow it.
+// Returns 0 with out->file (a FILE* to fwrite the report into) set, or -1 with *why set to the
+// reason for the message: the system's words for the error, or what a refused target is.
+int open_report_output(const char *path, report_output *out, std::string *why);
+
+// Completes the report: flushes, closes, renames the temporary over the target (with the target's
+// mode kept where it existed, else what a new file would get under the umask). Returns 0, or -1 with
+// *why set; then the temporary is removed and the target is as it was.
+int commit_report_output(report_output *out, std::string *why);
+
+// Gives up: removes the temporary; the target is as it was.
+void abort_report_output(report_output *out);

@@ -1,0 +1,189 @@
+#include "report_output.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+// The temporary the signal handler removes; set while one exists.
+static std::string pending_temporary;
+static const char *volatile pending_path = nullptr;
+
+constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+static void remove_temporary_and_end(int signal_number) {
+  const char *path = pending_path;
+  if (path != nullptr) unlink(path);
+  signal(signal_number, SIG_DFL);
+  // Blocked until the handler returns, then it ends the program as it would have.
+  raise(signal_number);
+}
+
+static void install_signal_handlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action {};
+  action.sa_handler = remove_temporary_and_end;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : ending_signals) sigaddset(&action.sa_mask, signal_number);
+  for (int signal_number : ending_signals) {
+    struct sigaction old;
+    // An ignored signal (nohup) stays ignored, and a handler of someone else's stays theirs.
+    if (sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler == SIG_DFL)
+      sigaction(signal_number, &action, nullptr);
+  }
+}
+
+// The temporary is made, renamed and removed with these signals held back, so
+// that the handler never sees a name half set, nor one already renamed.
+static void hold_ending_signals(sigset_t *old) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : ending_signals) sigaddset(&set, signal_number);
+  sigprocmask(SIG_BLOCK, &set, old);
+}
+
+static void release_ending_signals(const sigset_t *old) { sigprocmask(SIG_SETMASK, old, nullptr); }
+
+static int fail(int code, std::string *why) {
+  *why = strerror(code);
+  return -1;
+}
+
+static int refuse(const char *what, report_output *out, std::string *why) {
+  out->refused = true;
+  *why = what;
+  return -1;
+}
+
+// Six letters and digits that differ between runs and between tries.
+static std::string random_letters(unsigned attempt) {
+  static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  unsigned long long seed =
+      (unsigned long long)now.tv_nsec * 2654435761u ^ (unsigned long long)getpid() << 20 ^ attempt * 40503u;
+  std::string text;
+  for (int i = 0; i < 6; ++i, seed /= sizeof letters - 1) text += letters[seed % (sizeof letters - 1)];
+  return text;
+}
+
+// Makes the temporary beside out->target, with the mode (and, where allowed,
+// the owner) of the file it replaces, or a new file's mode under the umask.
+static int open_temporary(report_output *out, const struct stat *existing, std::string *why) {
+  // The name leaves room for the suffix within the longest file name.
+  size_t slash = out->target.rfind('/');
+  size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  std::string stem =
+      out->target.substr(0, name_start + std::min<size_t>(out->target.size() - name_start, 200));
+  install_signal_handlers();
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::string name = stem + "." + random_letters(attempt) + ".tmp";
+    sigset_t old;
+    hold_ending_signals(&old);
+    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+      pending_path = nullptr;
+      pending_temporary = name;
+      pending_path = pending_temporary.c_str();
+    }
+    release_ending_signals(&old);
+    if (error == EEXIST) continue;
+    if (error != 0) return fail(error, why);
+    out->temporary = name;
+    // Not every user may give a file away; the mode is what must be kept.
+    if (existing != nullptr && fchown(fd, existing->st_uid, existing->st_gid) != 0 && errno != EPERM)
+      error = errno;
+    if (error == 0 && existing != nullptr && fchmod(fd, existing->st_mode & 07777) != 0) error = errno;
+    if (error == 0 && (out->file = fdopen(fd, "wb")) == nullptr) error = errno;
+    if (error == 0) return 0;
+    close(fd);
+    abort_report_output(out);
+    return fail(error, why);
+  }
+  return fail(EEXIST, why);
+}
+
+int open_report_output(const char *path, report_output *out, std::string *why) {
+  *out = report_output{};
+  if (path == nullptr) {
+    out->file = stdout;
+    return 0;
+  }
+  out->target = path;
+  struct stat target, input;
+  if (stat(path, &target) != 0) return errno == ENOENT ? open_temporary(out, nullptr, why) : fail(errno, why);
+  if (S_ISBLK(target.st_mode)) return refuse("a block device", out, why);
+  if (S_ISCHR(target.st_mode) || S_ISFIFO(target.st_mode)) {
+    int fd = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    out->file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (out->file != nullptr) return 0;
+    int error = errno;
+    if (fd >= 0) close(fd);
+    return fail(error, why);
+  }
+  if (S_ISDIR(target.st_mode)) return fail(EISDIR, why);
+  if (!S_ISREG(target.st_mode)) return fail(ENXIO, why);
+  if (fstat(STDIN_FILENO, &input) == 0 && input.st_dev == target.st_dev && input.st_ino == target.st_ino)
+    return refuse("standard input", out, why);
+  // A file that may not be written is not replaced either, though its folder would allow it.
+  if (faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) return fail(errno, why);
+  // A symbolic link stays one: the file it names is replaced.
+  char *resolved = realpath(path, nullptr);
+  if (resolved == nullptr) return fail(errno, why);
+  out->target = resolved;
+  free(resolved);
+  return open_temporary(out, &target, why);
+}
+
+int commit_report_output(report_output *out, std::string *why) {
+  if (out->file == nullptr) return fail(EBADF, why);
+  int error = 0;
+  errno = 0;
+  if (out->file == stdout) {
+    // Standard output stays open; flushing it is what shows a failed write.
+    if (fflush(stdout) != 0 || ferror(stdout)) error = errno != 0 ? errno : EIO;
+    out->file = nullptr;
+    return error == 0 ? 0 : fail(error, why);
+  }
+  if (fflush(out->file) != 0 || ferror(out->file))
+    error = errno != 0 ? errno : EIO;
+  else if (!out->temporary.empty() && fsync(fileno(out->file)) != 0)
+    error = errno;
+  if (fclose(out->file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+  out->file = nullptr;
+  if (error == 0 && !out->temporary.empty()) {
+    sigset_t old;
+    hold_ending_signals(&old);
+    if (rename(out->temporary.c_str(), out->target.c_str()) == 0) {
+      pending_path = nullptr;
+      out->temporary.clear();
+    } else {
+      error = errno;
+    }
+    release_ending_signals(&old);
+  }
+  if (error == 0) return 0;
+  abort_report_output(out);
+  return fail(error, why);
+}
+
+void abort_report_output(report_output *out) {
+  if (out->file != nullptr && out->file != stdout) fclose(out->file);
+  out->file = nullptr;
+  if (out->temporary.empty()) return;
+  sigset_t old;
+  hold_ending_signals(&old);
+  unlink(out->temporary.c_str());
+  pending_path = nullptr;
+  release_ending_signals(&old);
+  out->temporary.clear();
+}
