@@ -33,10 +33,15 @@ struct chart_series {
   int peak;  // the point that is the drive's sequential peak, or -1
 };
 
+// A chart's series are made one at a time, as they are scaled and drawn, so
+// that a capture of many drives never holds them all.
 struct chart {
   const char *id, *title, *better, *x_title, *y_title;
-  std::vector<chart_series> series;
+  bool random;
+  const std::vector<chart_drive> *drives;
 };
+
+static void make_series(const chart_drive *entry, size_t index, bool random, chart_series *series);
 
 // The scales: x from 2^lo to 2^hi, y from 0 to y_top in steps of y_step.
 struct chart_scale {
@@ -65,12 +70,15 @@ constexpr double largest_value = 1e15;
 // there is nothing else, and are drawn at the top edge when above it.
 static chart_scale scale_chart(const chart *c) {
   double x_min = INFINITY, x_max = 0, y_max = 0, y_max_coarse = 0;
-  for (const chart_series &series : c->series)
+  for (size_t i = 0; i < c->drives->size(); ++i) {
+    chart_series series;
+    make_series(&(*c->drives)[i], i, c->random, &series);
     for (const chart_point &p : series.points) {
       x_min = std::min(x_min, p.x), x_max = std::max(x_max, p.x);
       double top = std::min(largest_value, std::max(p.y, series.banded ? p.high : p.y));
       (p.hollow ? y_max_coarse : y_max) = std::max(p.hollow ? y_max_coarse : y_max, top);
     }
+  }
   if (y_max <= 0) y_max = y_max_coarse;
   chart_scale scale;
   scale.lo = x_max > 0 ? (int)std::floor(std::log2(x_min)) : 9;
@@ -113,7 +121,8 @@ static void write_axes(const chart *c, const chart_scale *s, double left, double
           escape_xml(c->y_title) + "</text>\n";
 }
 
-static void write_chart(const chart *c, double x0, std::string *out) {
+static void write_chart(const chart *c, double x0, report_sink *sink) {
+  std::string *out = &sink->text;
   chart_scale s = scale_chart(c);
   double left = x0 + plot_left, right = x0 + chart_width - plot_right, bottom = chart_height - plot_bottom;
   *out += "<g class=\"chart\" id=\"" + std::string(c->id) + "\">\n";
@@ -121,7 +130,9 @@ static void write_chart(const chart *c, double x0, std::string *out) {
   auto place_x = [&](double x) { return left + (right - left) * (std::log2(x) - s.lo) / (s.hi - s.lo); };
   auto place_y = [&](double y) { return bottom - (bottom - plot_top) * std::min(y, s.y_top) / s.y_top; };
   size_t points = 0;
-  for (const chart_series &series : c->series) {
+  for (size_t i = 0; i < c->drives->size(); ++i) {
+    chart_series series;
+    make_series(&(*c->drives)[i], i, c->random, &series);
     *out += "<g class=\"drive\" stroke=\"" + std::string(series.colour) + "\">\n<title>" +
             escape_xml(series.label) + "</title>\n";
     std::vector<chart_point> sorted = series.points;
@@ -163,6 +174,7 @@ static void write_chart(const chart *c, double x0, std::string *out) {
     }
     points += series.points.size();
     *out += "</g>\n";
+    drain_sink(sink, false);
   }
   if (points == 0)
     *out += "<text class=\"tick\" x=\"" + num((left + right) / 2) + "\" y=\"" + num((plot_top + bottom) / 2) +
@@ -181,50 +193,49 @@ static std::string point_tip(const std::string &label, const std::string &what, 
          (row->failed_reads ? ", some reads failed or short" : "");
 }
 
-// The two charts' series: one per drive, one point per row (the median over
-// its runs). A sequential row is placed at its printed speed, even with no
-// reads (its speed is then 0); a random row needs reads to have a time.
-static void make_charts(const std::vector<chart_drive> *drives, chart *sequential, chart *random) {
-  size_t drive_index = 0;
-  for (const chart_drive &entry : *drives) {
-    const drive_group *group = entry.group;
-    const report_drive *drive = group->runs[0].drive;
-    const report_drive *only = group->runs.size() == 1 ? drive : nullptr;
-    std::string label = entry.label;
-    const char *colour = palette[drive_index++ % (sizeof palette / sizeof palette[0])];
-    bool banded = group->runs.size() > 1;
-    chart_series seq = {colour, label, banded, {}, -1}, rnd = {colour, label, banded, {}, -1};
-    std::vector<run_row> seq_rows, rnd_rows;
-    std::string problem;
-    pair_runs(group, false, &seq_rows, &problem);
-    pair_runs(group, true, &rnd_rows, &problem);
+static const char *drive_colour(size_t index) { return palette[index % (sizeof palette / sizeof palette[0])]; }
+
+// A chart's series for one drive: one point per row (the median over its
+// runs). A sequential row is placed at its printed speed, even with no reads
+// (its speed is then 0); a random row needs reads to have a time.
+static void make_series(const chart_drive *entry, size_t index, bool random, chart_series *series) {
+  const drive_group *group = entry->group;
+  const report_drive *drive = group->runs[0].drive;
+  const report_drive *only = group->runs.size() == 1 ? drive : nullptr;
+  const std::string &label = entry->label;
+  *series = {drive_colour(index), label, group->runs.size() > 1, {}, -1};
+  std::vector<run_row> seq_rows, rnd_rows;
+  std::string problem;
+  pair_runs(group, false, &seq_rows, &problem);
+  pair_runs(group, true, &rnd_rows, &problem);
+  if (!random) {
     drive_figures figures;
     derive_figures(&seq_rows, &rnd_rows, (int)group->runs.size(), &figures);
     for (size_t i = 0; i < seq_rows.size(); ++i) {
       const run_row &row = seq_rows[i];
       if (row.bytes_per_read <= 0) continue;  // "0 blocks per read": nowhere on a log scale
-      std::string what = format_size(row.bytes_per_read) + " per read, " + format_fixed(row.median_mib_per_s, 2) +
-                         " MiB/s";
-      if (figures.peak_note.empty() && row.first == figures.peak_blocks_per_read && seq.peak < 0)
-        seq.peak = (int)seq.points.size();
-      seq.points.push_back({row.bytes_per_read, std::min(row.median_mib_per_s, largest_value),
-                            std::min(row.min_mib_per_s, largest_value), std::min(row.max_mib_per_s, largest_value),
-                            row.us.empty() || row.coarse, row.failed_reads,
-                            point_tip(label, what, only ? &only->sequential.rows[i] : nullptr, &row,
-                                      format_fixed(row.min_mib_per_s, 2), format_fixed(row.max_mib_per_s, 2))});
+      std::string what =
+          format_size(row.bytes_per_read) + " per read, " + format_fixed(row.median_mib_per_s, 2) + " MiB/s";
+      if (figures.peak_note.empty() && row.first == figures.peak_blocks_per_read && series->peak < 0)
+        series->peak = (int)series->points.size();
+      series->points.push_back({row.bytes_per_read, std::min(row.median_mib_per_s, largest_value),
+                                std::min(row.min_mib_per_s, largest_value),
+                                std::min(row.max_mib_per_s, largest_value), row.us.empty() || row.coarse,
+                                row.failed_reads,
+                                point_tip(label, what, only ? &only->sequential.rows[i] : nullptr, &row,
+                                          format_fixed(row.min_mib_per_s, 2), format_fixed(row.max_mib_per_s, 2))});
     }
-    for (size_t i = 0; i < rnd_rows.size(); ++i) {
-      const run_row &row = rnd_rows[i];
-      double range_bytes = (double)row.first * (double)drive->block_size;
-      if (row.us.empty() || range_bytes <= 0) continue;
-      std::string what = "range " + format_size(range_bytes) + ", " + format_fixed(row.median_us, 1) +
-                         " \xc2\xb5s per read";
-      rnd.points.push_back({range_bytes, row.median_us, row.min_us, row.max_us, row.coarse, row.failed_reads,
-                            point_tip(label, what, only ? &only->random.rows[i] : nullptr, &row,
-                                      format_fixed(row.min_us, 1), format_fixed(row.max_us, 1))});
-    }
-    sequential->series.push_back(seq);
-    random->series.push_back(rnd);
+    return;
+  }
+  for (size_t i = 0; i < rnd_rows.size(); ++i) {
+    const run_row &row = rnd_rows[i];
+    double range_bytes = (double)row.first * (double)drive->block_size;
+    if (row.us.empty() || range_bytes <= 0) continue;
+    std::string what =
+        "range " + format_size(range_bytes) + ", " + format_fixed(row.median_us, 1) + " \xc2\xb5s per read";
+    series->points.push_back({range_bytes, row.median_us, row.min_us, row.max_us, row.coarse, row.failed_reads,
+                              point_tip(label, what, only ? &only->random.rows[i] : nullptr, &row,
+                                        format_fixed(row.min_us, 1), format_fixed(row.max_us, 1))});
   }
 }
 
@@ -252,14 +263,14 @@ void write_svg(const std::vector<chart_drive> *drives, bool standalone, report_s
   }
   std::string random_title = "Random reads of one block" + (block_size > 0 ? " (" + format_size((double)block_size) + ")" : std::string(" each"));
   chart sequential = {"sequential-chart", "Sequential reads", "higher is better",
-                      "bytes per read (log\xe2\x82\x82 scale)", "MiB/s", {}};
+                      "bytes per read (log\xe2\x82\x82 scale)", "MiB/s", false, drives};
   chart random = {"random-chart",
                   random_title.c_str(),
                   "lower is better",
                   "range read across, in bytes: the seek distance (log\xe2\x82\x82 scale)",
                   "\xc2\xb5s per read",
-                  {}};
-  make_charts(drives, &sequential, &random);
+                  true,
+                  drives};
   std::string *text = &out->text;
   double height = chart_height + legend_line * (double)(drives->size() + 2 + (banded ? 1 : 0));
   std::string size = "width=\"" + num(2 * chart_width) + "\" height=\"" + num(height) + "\" viewBox=\"0 0 " +
@@ -274,14 +285,14 @@ void write_svg(const std::vector<chart_drive> *drives, bool standalone, report_s
            ".peak{stroke-width:1.5}.peak-label{font-size:11px}.failed{stroke:#000;stroke-width:1.5}</style>\n"
            "<rect x=\"0\" y=\"0\" width=\"" +
            num(2 * chart_width) + "\" height=\"" + num(height) + "\" fill=\"#ffffff\"/>\n";
-  write_chart(&sequential, 0, text);
-  write_chart(&random, chart_width, text);
+  write_chart(&sequential, 0, out);
+  write_chart(&random, chart_width, out);
   drain_sink(out, false);
 
   *text += "<g class=\"legend\">\n";
   double y = chart_height;
   for (const chart_drive &entry : *drives) {
-    const char *colour = sequential.series[&entry - drives->data()].colour;
+    const char *colour = drive_colour((size_t)(&entry - drives->data()));
     std::string tip, shown = legend_text(&entry, &tip);
     *text += "<g class=\"legend-drive\"><title>" + escape_xml(tip) + "</title><line x1=\"" + num(plot_left) +
              "\" y1=\"" + num(y - 4) + "\" x2=\"" + num(plot_left + 30) + "\" y2=\"" + num(y - 4) +
