@@ -195,3 +195,56 @@ TEST(output, summary_gives_the_figures_of_a_real_run) {
 }
 
 }  // namespace
+
+namespace {
+
+// blockmeter's device line and a warning in a 2>&1 capture reach every form.
+TEST(output, the_device_and_warnings_go_with_their_drive_into_every_form) {
+  std::string capture = read_test_data("linux_two_drives.txt");
+  size_t tables = capture.find("Multisector read test", capture.find("drive b.img"));
+  capture.insert(tables,
+                 "blockmeter: b.img: reading /dev/vda, 252 GiB, logical sector 512 B\n"
+                 "blockmeter: warning: 75.0% of b.img is holes or unwritten extents\n");
+  std::vector<report_input> inputs = {parse_named("two", capture)};
+  ASSERT_EQ(2u, inputs[0].drives.size());
+  EXPECT_EQ("", inputs[0].drives[0].device);
+  EXPECT_EQ("/dev/vda, 252 GiB, logical sector 512 B", inputs[0].drives[1].device);
+  const struct {
+    void (*write)(const std::vector<report_input> *, report_sink *);
+    std::vector<std::string> expected;
+  } forms[] = {
+      {write_summary,
+       {"B (512 KiB)\n  device: /dev/vda, 252 GiB, logical sector 512 B\n  warning: 75.0% of b.img is holes"}},
+      {write_csv, {",coarse suspect,\"/dev/vda, 252 GiB, logical sector 512 B\"\r\n", ",coarse,\r\n"}},
+      {write_json, {"\"warnings\": [\n            \"75.0% of b.img is holes or unwritten extents\"\n          ]"}},
+      {[](const std::vector<report_input> *in, report_sink *out) { write_svg(in, true, out); },
+       {"\xe2\x9a\xa0 b.img \xe2\x80\x94 /dev/vda, 252 GiB, logical sector 512 B (blockmeter warned"}},
+      {write_html, {"<tr><th>warning</th><td><span class=\"warning\">75.0% of b.img is holes"}},
+  };
+  for (const auto &form : forms) {
+    report_sink sink;
+    form.write(&inputs, &sink);
+    for (const std::string &expected : form.expected)
+      EXPECT_NE(std::string::npos, sink.text.find(expected)) << expected << "\nin:\n" << sink.text.substr(0, 3000);
+  }
+  // Only b.img's rows are suspect.
+  report_sink csv;
+  write_csv(&inputs, &csv);
+  size_t suspect = 0;
+  for (size_t at = csv.text.find("suspect"); at != std::string::npos; at = csv.text.find("suspect", at + 1)) ++suspect;
+  EXPECT_EQ(inputs[0].drives[1].sequential.rows.size() + inputs[0].drives[1].random.rows.size(), suspect);
+}
+
+// A speed beyond what a double can scale is drawn at the top edge, never as
+// a coordinate that is not a number.
+TEST(output, svg_coordinates_are_always_numbers) {
+  std::string capture = read_test_data("linux_64mib.txt");
+  const std::string speed = "423.533863";
+  capture.replace(capture.find(speed), speed.size(), std::string(308, '9') + ".000000");
+  std::vector<report_input> inputs = {parse_named("huge", capture)};
+  report_sink sink;
+  write_svg(&inputs, true, &sink);
+  for (const char *bad : {"nan", "inf"}) EXPECT_EQ(std::string::npos, sink.text.find(bad)) << bad;
+}
+
+}  // namespace
