@@ -133,13 +133,14 @@ static bool read_input(const char *name, report_input *input) {
 }
 
 // Writes the report whole. A file this run made and could not fill is
-// removed; one that was there before (a device, say) is left alone. Returns
-// false after saying why the report could not be written.
-static bool write_report(const char *path, const std::string &report) {
+// removed; one that was there before (a device, say) is left alone. A
+// standard output that was closed at start is a failed write. Returns false
+// after saying why the report could not be written.
+static bool write_report(const char *path, const std::string &report, bool stdout_open) {
   std::error_code ignored;
   bool made_here = path != nullptr && !std::filesystem::exists(path, ignored);
-  FILE *file = path == nullptr ? stdout : fopen(path, "wb");
-  int error = file == nullptr ? errno : 0;
+  FILE *file = path == nullptr ? (stdout_open ? stdout : nullptr) : fopen(path, "wb");
+  int error = file != nullptr ? 0 : path == nullptr ? EBADF : errno;
   if (file != nullptr) {
     errno = 0;
     bool written = fwrite(report.data(), 1, report.size(), file) == report.size();
@@ -155,7 +156,7 @@ static bool write_report(const char *path, const std::string &report) {
 }
 
 int main(int argc, char **argv) {
-  open_standard_streams();
+  bool stdout_open = open_standard_streams();
   set_binary_stdio();
   report_options options;
   int status = parse_options(argc, argv, &options);
@@ -193,5 +194,5 @@ int main(int argc, char **argv) {
       write_html(&inputs, &report);
       break;
   }
-  return write_report(options.output, report) ? exit_reported : exit_failed;
+  return write_report(options.output, report, stdout_open) ? exit_reported : exit_failed;
 }
