@@ -1,16 +1,20 @@
-// A block device, by its number: its node under /dev and its geometry, as
-// sysfs gives them (/sys/dev/block/MAJOR:MINOR/), which needs no rights to
-// the device, so that a user without them still sees it; without sysfs, the
-// device itself is asked (the block ioctls of linux/fs.h). Linux only.
+// A block device, by its number: its node under /dev, its geometry and what
+// else a storage engineer checks first, as sysfs gives them
+// (/sys/dev/block/MAJOR:MINOR/), which needs no rights to the device, so that
+// a user without them still sees it; without sysfs, the geometry is asked of
+// the device itself (the block ioctls of linux/fs.h). Linux only.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "hdd_posix.h"
 
@@ -94,4 +98,74 @@ bool device_node(uint64_t device, char *node, size_t size, struct stat *st) {
 void name_device(uint64_t device, char *name, size_t size) {
   struct stat st;
   if (!device_node(device, name, size, &st)) snprintf(name, size, "%u:%u", major(device), minor(device));
+}
+
+static std::string sysfs_path(uint64_t device, const char *name) {
+  char path[96];
+  snprintf(path, sizeof path, "/sys/dev/block/%u:%u/", major(device), minor(device));
+  return path + std::string(name);
+}
+
+// The first line of a sysfs file, without its line end and trailing spaces.
+static bool read_sysfs_text(const std::string &path, std::string *text) {
+  FILE *file = fopen(path.c_str(), "re");
+  if (file == nullptr) return false;
+  char line[hdd_path_size];
+  bool ok = fgets(line, sizeof line, file) != nullptr;
+  fclose(file);
+  if (!ok) return false;
+  *text = line;
+  text->erase(text->find_last_not_of(" \n") + 1);
+  return true;
+}
+
+// An attribute that a partition's disk holds for it: the queue, the drive and
+// the loop device are the disk's, one folder up.
+static bool read_disk_text(uint64_t device, const char *name, std::string *text) {
+  return read_sysfs_text(sysfs_path(device, name), text) ||
+         read_sysfs_text(sysfs_path(device, "../") + name, text);
+}
+
+static int64_t read_disk_number(uint64_t device, const char *name, int64_t otherwise) {
+  std::string text;
+  return read_disk_text(device, name, &text) && !text.empty() ? strtoll(text.c_str(), nullptr, 10)
+                                                              : otherwise;
+}
+
+// How the device is attached, from the bus its sysfs folder lies under.
+static std::string find_transport(uint64_t device) {
+  static const struct {
+    const char *folder, *name;
+  } buses[] = {{"/nvme", "nvme"}, {"/usb", "usb"}, {"/ata", "ata"}, {"/virtio", "virtio"}, {"/mmc", "mmc"}};
+  char *real = realpath(sysfs_path(device, "").c_str(), nullptr);
+  std::string path = real != nullptr ? real : "";
+  free(real);
+  for (const auto &bus : buses)
+    if (path.find(bus.folder) != std::string::npos) return bus.name;
+  return "";
+}
+
+void describe_block_device(uint64_t device, hdd_device *description) {
+  char name[hdd_path_size];
+  name_device(device, name, sizeof name);
+  description->node = name;
+  std::string disk;
+  if (access(sysfs_path(device, "partition").c_str(), F_OK) == 0 &&
+      read_sysfs_text(sysfs_path(device, "../dev"), &disk)) {
+    unsigned disk_major = 0, disk_minor = 0;
+    if (sscanf(disk.c_str(), "%u:%u", &disk_major, &disk_minor) == 2) {
+      name_device(makedev(disk_major, disk_minor), name, sizeof name);
+      description->disk = name;
+    }
+  }
+  int64_t sectors = 0;
+  if (read_sysfs_number(sysfs_path(device, "size").c_str(), &sectors)) description->bytes = sectors * 512;
+  description->logical_sector = (uint32_t)read_disk_number(device, "queue/logical_block_size", 0);
+  description->physical_sector = (uint32_t)read_disk_number(device, "queue/physical_block_size", 0);
+  description->rotational = (int)read_disk_number(device, "queue/rotational", -1);
+  read_disk_text(device, "device/model", &description->model);
+  description->transport = find_transport(device);
+  description->loop_direct_io = (int)read_disk_number(device, "loop/dio", -1);
+  if (description->loop_direct_io >= 0)
+    read_disk_text(device, "loop/backing_file", &description->loop_backing);
 }

@@ -1,21 +1,20 @@
 // Where a root is, and why one is refused. A root is a path: a block device
 // node is read itself; a directory reads the block device that holds its file
-// system, found by its device number or by its mount's source (statx,
-// /proc/self/mountinfo, btrfs's device lists under /sys/fs/btrfs); a regular
-// file is read itself, in blocks of the alignment its file system asks of
-// direct reads. Linux only.
-#include <dirent.h>
+// system, found by its device number, else by its mount's source, which must
+// still name that device; a regular file is read itself, in blocks of the
+// alignment its file system asks of direct reads. Also which devices the
+// reads of an open volume reach. Linux only (statx).
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "hdd.h"
 #include "hdd_posix.h"
@@ -41,106 +40,71 @@ const char *hdd_root_problem(const char *) { return nullptr; }
 static bool resolved_valid = false;
 static hdd_root resolved;
 
-// mountinfo writes a space, tab, newline or backslash within a field as a
-// backslash and three octal digits.
-static void unescape_mount_field(char *field) {
-  char *out = field;
-  for (const char *in = field; *in != '\0'; ++out) {
-    if (in[0] == '\\' && in[1] >= '0' && in[1] <= '3' && in[2] >= '0' && in[2] <= '7' && in[3] >= '0' &&
-        in[3] <= '7') {
-      *out = (char)((in[1] - '0') * 64 + (in[2] - '0') * 8 + (in[3] - '0'));
-      in += 4;
-    } else {
-      *out = *in++;
-    }
-  }
-  *out = '\0';
-}
-
-struct mount_entry {
-  char fs_type[64];
-  char source[PATH_MAX];
-};
-
-// Finds the mount that a file is on: by mount id where the kernel gives it,
-// since a btrfs file's or subvolume's device number is on no line of
-// mountinfo; else by device number.
-static bool find_mount(const struct statx *stx, mount_entry *entry) {
-  FILE *file = fopen("/proc/self/mountinfo", "re");
-  if (file == nullptr) return false;
-  char *line = nullptr;
-  size_t capacity = 0;
-  bool found = false;
-  while (!found && getline(&line, &capacity, file) > 0) {
-    unsigned long long id = 0;
-    unsigned dev_major = 0, dev_minor = 0;
-    if (sscanf(line, "%llu %*u %u:%u", &id, &dev_major, &dev_minor) != 3) continue;
-    bool match = (stx->stx_mask & STATX_MNT_ID) != 0
-                     ? id == stx->stx_mnt_id
-                     : dev_major == stx->stx_dev_major && dev_minor == stx->stx_dev_minor;
-    // The optional fields end at a lone "-"; type and source follow it.
-    const char *rest = match ? strstr(line, " - ") : nullptr;
-    if (rest == nullptr) continue;
-    char format[32];
-    snprintf(format, sizeof format, "%%%zus %%%zus", sizeof entry->fs_type - 1, sizeof entry->source - 1);
-    if (sscanf(rest + 3, format, entry->fs_type, entry->source) != 2) continue;
-    unescape_mount_field(entry->fs_type);
-    unescape_mount_field(entry->source);
-    found = true;
-  }
-  free(line);
-  fclose(file);
-  return found;
-}
-
-constexpr int max_btrfs_devices = 64;
-
-// A btrfs file system lists its devices in /sys/fs/btrfs/FSID/devices/, each
-// entry holding the device's number in its dev file. Fills devices with those
-// of the file system that has member; returns their count, 0 when no file
-// system listed there has it.
-static int btrfs_devices(dev_t member, dev_t *devices) {
-  DIR *file_systems = opendir("/sys/fs/btrfs");
-  if (file_systems == nullptr) return 0;
-  int count = 0;
-  bool has_member = false;
-  for (dirent *fs = readdir(file_systems); fs != nullptr && !has_member; fs = readdir(file_systems)) {
-    char path[PATH_MAX];
-    snprintf(path, sizeof path, "/sys/fs/btrfs/%s/devices", fs->d_name);
-    DIR *list = fs->d_name[0] == '.' ? nullptr : opendir(path);
-    if (list == nullptr) continue;
-    count = 0;
-    for (dirent *entry = readdir(list); entry != nullptr; entry = readdir(list)) {
-      char dev_path[PATH_MAX + 300];
-      snprintf(dev_path, sizeof dev_path, "%s/%s/dev", path, entry->d_name);
-      unsigned dev_major = 0, dev_minor = 0;
-      FILE *file = entry->d_name[0] == '.' ? nullptr : fopen(dev_path, "re");
-      if (file == nullptr) continue;
-      if (fscanf(file, "%u:%u", &dev_major, &dev_minor) == 2 && count < max_btrfs_devices) {
-        devices[count++] = makedev(dev_major, dev_minor);
-        has_member = has_member || devices[count - 1] == member;
-      }
-      fclose(file);
-    }
-    closedir(list);
-  }
-  closedir(file_systems);
-  return has_member ? count : 0;
-}
-
 static const char *article_for(const char *word) {
   bool vowel = word[0] != '\0' && strchr("aeiou", word[0]) != nullptr;
   return vowel || strncmp(word, "nfs", 3) == 0 ? "an" : "a";
 }
 
-// The block device under the file system of a file or directory: the one its
-// device number names when that is a block device, else the one its mount
-// names as its source. Returns 0 with *device set, or -1 with the reason.
-static int find_holding_device(const struct statx *stx, dev_t *device) {
+// How a message names what a path is now, when it is not a block device.
+static const char *name_path_kind(mode_t mode) {
+  if (S_ISREG(mode)) return "a regular file";
+  if (S_ISDIR(mode)) return "a directory";
+  return name_file_kind(mode);
+}
+
+// Writes "A, B, C" into names, from the nodes of devices.
+static void name_devices(const uint64_t *devices, int count, char *names, size_t size) {
+  size_t used = 0;
+  names[0] = '\0';
+  for (int i = 0; i < count && used < size; ++i) {
+    char name[PATH_MAX];
+    name_device(devices[i], name, sizeof name);
+    int written = snprintf(names + used, size - used, "%s%s", i > 0 ? ", " : "", name);
+    used += written > 0 ? (size_t)written : 0;
+  }
+}
+
+// The devices of the btrfs at path, when its mount's source (null: gone)
+// still names one of them: a node or link that named it at mount time may
+// have been replaced or re-pointed since. Returns their count, or -1 with the
+// reason.
+static int find_btrfs_devices(const char *path, const mount_entry *mount, const struct stat *source,
+                              uint64_t *devices) {
+  bool on_device = source != nullptr && S_ISBLK(source->st_mode);
+  int count = btrfs_devices(path, on_device ? source->st_rdev : 0, devices);
+  if (count < 0) {
+    // Without btrfs's lists in sysfs, the source is all there is to go by.
+    devices[0] = on_device ? source->st_rdev : 0;
+    count = on_device ? 1 : 0;
+  }
+  if (on_device && std::find(devices, devices + count, (uint64_t)source->st_rdev) != devices + count)
+    return count;
+  char names[512], instead[600] = "its device";
+  name_devices(devices, count, names, sizeof names);
+  if (count == 1) snprintf(instead, sizeof instead, "its device %s", names);
+  if (count > 1) snprintf(instead, sizeof instead, "one of its devices (%s)", names);
+  if (source == nullptr)
+    return fail_hdd_because("its btrfs file system was mounted from %s, which is gone; name %s instead",
+                            mount->source, instead);
+  char now[PATH_MAX];
+  if (on_device)
+    name_device(source->st_rdev, now, sizeof now);
+  else
+    snprintf(now, sizeof now, "%s", name_path_kind(source->st_mode));
+  return fail_hdd_because(
+      "its btrfs file system was mounted from %s, which now names %s, not a device of it; name %s instead",
+      mount->source, now, instead);
+}
+
+// The block devices under the file system of the file or directory at path:
+// the one its device number names when that is a block device, else those
+// its mount's source leads to. Returns their count (more than one only for a
+// btrfs over several devices), or -1 with the reason.
+static int find_holding_devices(const char *path, const struct statx *stx, uint64_t *devices) {
   dev_t own = makedev(stx->stx_dev_major, stx->stx_dev_minor);
   if (is_sysfs_block_device(own)) {
-    *device = own;
-    return 0;
+    devices[0] = own;
+    return 1;
   }
   mount_entry mount;
   if (!find_mount(stx, &mount))
@@ -150,47 +114,48 @@ static int find_holding_device(const struct statx *stx, dev_t *device) {
         major(own), minor(own));
   struct stat source;
   bool source_found = mount.source[0] == '/' && stat(mount.source, &source) == 0;
-  bool on_device = source_found && S_ISBLK(source.st_mode);
   // A device mounted from outside this mount namespace, as in a container.
   if (!source_found && strncmp(mount.source, "/dev/", 5) == 0)
     return fail_hdd_because("its %s file system's device %s is not present here; name a device node instead",
                             mount.fs_type, mount.source);
-  if (on_device && strcmp(mount.fs_type, "btrfs") == 0) {
-    dev_t devices[max_btrfs_devices];
-    int count = btrfs_devices(source.st_rdev, devices);
-    if (count > 1) {
-      // In order of device number, as sysfs lists them in no set order.
-      std::sort(devices, devices + count);
-      char names[512] = "";
-      size_t used = 0;
-      for (int i = 0; i < count && used < sizeof names; ++i) {
-        char name[PATH_MAX];
-        name_device(devices[i], name, sizeof name);
-        int written = snprintf(names + used, sizeof names - used, "%s%s", i > 0 ? ", " : "", name);
-        used += written > 0 ? (size_t)written : 0;
-      }
-      return fail_hdd_because("its btrfs file system spans %d devices (%s); name one of them instead", count,
-                              names);
-    }
-  }
-  if (!on_device)
+  if (strcmp(mount.fs_type, "btrfs") == 0)
+    return find_btrfs_devices(path, &mount, source_found ? &source : nullptr, devices);
+  if (mount.source[0] == '/' && !source_found)
+    return fail_hdd_because("its %s file system was mounted from %s, which is gone; name its device instead",
+                            mount.fs_type, mount.source);
+  if (!source_found || !S_ISBLK(source.st_mode))
     return fail_hdd_because(
         "it is on %s %s file system, which has no block device; name a device node, or a file on a disk "
         "file system",
         article_for(mount.fs_type), mount.fs_type);
-  *device = source.st_rdev;
-  return 0;
+  devices[0] = source.st_rdev;
+  return 1;
+}
+
+// The one block device under the file system of the file or directory at
+// path. Returns 0 with *device set, or -1 with the reason.
+static int find_holding_device(const char *path, const struct statx *stx, dev_t *device) {
+  uint64_t devices[max_btrfs_devices];
+  int count = find_holding_devices(path, stx, devices);
+  if (count > 1) {
+    char names[512];
+    name_devices(devices, count, names, sizeof names);
+    return fail_hdd_because("its btrfs file system spans %d devices (%s); name one of them instead", count,
+                            names);
+  }
+  if (count == 1) *device = devices[0];
+  return count == 1 ? 0 : -1;
 }
 
 // Refuses a file that its file system does not read directly, naming the
 // device to measure instead where it can be found.
-static int refuse_buffered_file(const struct statx *stx) {
+static int refuse_buffered_file(const char *path, const struct statx *stx) {
   mount_entry mount;
   char type[80] = "its file system";
   if (find_mount(stx, &mount)) snprintf(type, sizeof type, "its %s file system", mount.fs_type);
   dev_t device = 0;
   char name[PATH_MAX] = "";
-  if (find_holding_device(stx, &device) == 0) name_device(device, name, sizeof name);
+  if (find_holding_device(path, stx, &device) == 0) name_device(device, name, sizeof name);
   return fail_hdd_because(
       "%s does not read this file directly (the kernel gives no alignment for direct reads of it), so the "
       "reads would come from the page cache; name its device instead%s%s",
@@ -203,7 +168,7 @@ static int refuse_buffered_file(const struct statx *stx) {
 // of each of its devices, from the page cache, so there its sector is.
 static int file_block_size(const char *path, const struct statx *stx, uint32_t *block_size) {
   if ((stx->stx_mask & STATX_DIOALIGN) != 0) {
-    if (stx->stx_dio_offset_align == 0) return refuse_buffered_file(stx);
+    if (stx->stx_dio_offset_align == 0) return refuse_buffered_file(path, stx);
     *block_size = stx->stx_dio_offset_align;
     return 0;
   }
@@ -215,7 +180,7 @@ static int file_block_size(const char *path, const struct statx *stx, uint32_t *
     return 0;
   }
   dev_t device = 0;
-  if (find_holding_device(stx, &device) != 0) return -1;
+  if (find_holding_device(path, stx, &device) != 0) return -1;
   if (sysfs_block_size(device, block_size)) return 0;
   char name[PATH_MAX];
   name_device(device, name, sizeof name);
@@ -255,7 +220,7 @@ int get_hdd_info(const char *root, hdd_info *info) {
     remember_root(root, root, device, dev, stx.stx_ino);
   } else if (S_ISDIR(stx.stx_mode)) {
     dev_t device = 0;
-    if (find_holding_device(&stx, &device) != 0) return -1;
+    if (find_holding_device(root, &stx, &device) != 0) return -1;
     // Without a node the geometry may still come from sysfs; open_hdd then
     // says that there is nothing to open.
     char node[PATH_MAX];
@@ -290,4 +255,30 @@ const hdd_root *find_hdd_root(const char *root) {
   if ((!resolved_valid || strcmp(resolved.root, root) != 0) && get_hdd_info(root, &unused) != 0)
     return nullptr;
   return &resolved;
+}
+
+int get_hdd_devices(const char *, intptr_t handle, std::vector<hdd_device> *devices) {
+  devices->clear();
+  int fd = (int)handle;
+  struct statx stx;
+  if (statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_MNT_ID, &stx) != 0) return fail_hdd(errno);
+  uint64_t found[max_btrfs_devices];
+  int count = 1;
+  if (S_ISBLK(stx.stx_mode)) {
+    found[0] = makedev(stx.stx_rdev_major, stx.stx_rdev_minor);
+  } else {
+    // A path of the open file itself, which btrfs asks to be opened again.
+    char path[64];
+    snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    // A btrfs's own list names its devices even where its mount's source no
+    // longer does, which matters only to a device that is opened itself.
+    mount_entry mount;
+    bool btrfs = find_mount(&stx, &mount) && strcmp(mount.fs_type, "btrfs") == 0;
+    count = btrfs ? btrfs_devices(path, 0, found) : 0;
+    if (count <= 0) count = find_holding_devices(path, &stx, found);
+    if (count < 0) return -1;
+  }
+  devices->resize((size_t)count);
+  for (int i = 0; i < count; ++i) describe_block_device(found[i], &(*devices)[(size_t)i]);
+  return 0;
 }

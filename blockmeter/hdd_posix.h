@@ -1,15 +1,18 @@
 // What the files of the Linux drive backend share, and no other file uses:
-// hdd_locate_posix.cpp finds what a root names, hdd_device_posix.cpp tells of
-// a block device by its number, hdd_read_posix.cpp opens and reads the volume,
-// and hdd_error_posix.cpp keeps the record of the latest failure. Device and
-// inode numbers are passed as 64-bit values, which dev_t and ino_t are on
-// Linux.
+// hdd_locate_posix.cpp finds what a root names, with what hdd_mount_posix.cpp
+// tells of mounts and hdd_device_posix.cpp of a block device by its number;
+// hdd_read_posix.cpp opens and reads the volume; hdd_error_posix.cpp keeps the
+// record of the latest failure. Device and inode numbers are passed as 64-bit
+// values, which dev_t and ino_t are on Linux.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "hdd.h"
+
 struct stat;
+struct statx;
 
 // The record of the latest failure, for hdd_last_error() and
 // describe_hdd_error(). Each of these returns -1.
@@ -41,6 +44,25 @@ const hdd_root *find_hdd_root(const char *root);
 // How a message names a file of a kind no root may be: "a FIFO", "a socket"...
 const char *name_file_kind(uint32_t mode);
 
+struct mount_entry {
+  char fs_type[64];
+  char source[hdd_path_size];
+};
+
+// Finds the mount that a file is on: by mount id where statx gave it, since
+// a btrfs file's or subvolume's device number is on no line of mountinfo;
+// else by device number. Returns false when mountinfo does not list it.
+bool find_mount(const struct statx *stx, mount_entry *entry);
+
+constexpr int max_btrfs_devices = 64;
+
+// Fills devices with those of the btrfs file system that holds path, in order
+// of device number: the one whose id path gives, or where it gives none (path
+// cannot be opened), the one whose list has member. Returns their count, 0
+// when no such file system is listed under /sys/fs/btrfs, -1 when sysfs lists
+// no btrfs at all.
+int btrfs_devices(const char *path, uint64_t member, uint64_t *devices);
+
 // Whether sysfs knows device as a block device.
 bool is_sysfs_block_device(uint64_t device);
 
@@ -61,3 +83,9 @@ bool device_node(uint64_t device, char *node, size_t size, struct stat *st);
 
 // How a message names device: its node, or MAJOR:MINOR where it has none.
 void name_device(uint64_t device, char *name, size_t size);
+
+// Fills *description with what sysfs tells of device: its node, its disk for
+// a partition, size, sector sizes, whether it rotates, its model and
+// transport, and for a loop device (or a partition of one) its backing file
+// and whether it reads that with direct I/O.
+void describe_block_device(uint64_t device, hdd_device *description);

@@ -13,6 +13,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "hdd.h"
 #include "hdd_posix.h"
 
@@ -86,32 +88,36 @@ static int64_t data_bytes(int fd, off_t start, off_t end) {
 
 constexpr uint32_t fiemap_batch = 64;
 
-// Bytes of data ranges that lie in unwritten extents. Where SEEK_DATA already
-// counts those extents as holes, none do, so nothing is counted twice.
-static int64_t unwritten_data_bytes(int fd, off_t size) {
+// From the file's extent map: *unwritten, the bytes of data ranges that lie
+// in unwritten extents (where SEEK_DATA already counts those extents as
+// holes, none do, so nothing is counted twice), and *encoded, the bytes in
+// encoded (compressed) extents, which the file system reads into its cache
+// to decode, so that direct reads of them are served from there.
+static void map_extents(int fd, off_t size, int64_t *unwritten, int64_t *encoded) {
   alignas(
       struct fiemap) static char buffer[sizeof(struct fiemap) + fiemap_batch * sizeof(struct fiemap_extent)];
   struct fiemap *map = reinterpret_cast<struct fiemap *>(buffer);
-  int64_t bytes = 0;
+  *unwritten = *encoded = 0;
   for (uint64_t start = 0; start < (uint64_t)size;) {
     memset(buffer, 0, sizeof buffer);
     map->fm_start = start;
     map->fm_length = (uint64_t)size - start;
     map->fm_extent_count = fiemap_batch;
-    // A file system without extent maps has nothing unwritten to show.
+    // A file system without extent maps has nothing unwritten or encoded to show.
     if (ioctl(fd, FS_IOC_FIEMAP, map) != 0 || map->fm_mapped_extents == 0) break;
     const struct fiemap_extent *extents = map->fm_extents;
     for (uint32_t i = 0; i < map->fm_mapped_extents; ++i) {
+      uint64_t end = std::min<uint64_t>(extents[i].fe_logical + extents[i].fe_length, (uint64_t)size);
+      if ((extents[i].fe_flags & FIEMAP_EXTENT_ENCODED) != 0 && end > extents[i].fe_logical)
+        *encoded += (int64_t)(end - extents[i].fe_logical);
       if ((extents[i].fe_flags & FIEMAP_EXTENT_UNWRITTEN) == 0) continue;
-      uint64_t end = extents[i].fe_logical + extents[i].fe_length;
-      int64_t data = data_bytes(fd, (off_t)extents[i].fe_logical, (off_t)(end < (uint64_t)size ? end : size));
-      if (data > 0) bytes += data;
+      int64_t data = data_bytes(fd, (off_t)extents[i].fe_logical, (off_t)end);
+      if (data > 0) *unwritten += data;
     }
     const struct fiemap_extent *last = &extents[map->fm_mapped_extents - 1];
     if ((last->fe_flags & FIEMAP_EXTENT_LAST) != 0) break;
     start = last->fe_logical + last->fe_length;
   }
-  return bytes;
 }
 
 int get_hdd_backing(intptr_t handle, hdd_backing *backing) {
@@ -119,22 +125,24 @@ int get_hdd_backing(intptr_t handle, hdd_backing *backing) {
   struct stat st;
   if (fstat(fd, &st) != 0) return fail_hdd(errno);
   if (!S_ISREG(st.st_mode)) {
-    *backing = {0, 0};
+    *backing = {0, 0, 0};
     return 0;
   }
   // Data written over unwritten extents stays unwritten in the map until it
-  // reaches the device, as a direct read of it makes it do first; flushed
-  // now, the map shows what the reads will find.
+  // reaches the device, as a direct read of it makes it do first, and data
+  // not yet written back is not yet compressed; flushed now, the map shows
+  // what the reads will find.
   struct fiemap flush = {};
   flush.fm_length = FIEMAP_MAX_OFFSET;
   flush.fm_flags = FIEMAP_FLAG_SYNC;
   ioctl(fd, FS_IOC_FIEMAP, &flush);
   int64_t data = data_bytes(fd, 0, st.st_size);
-  int64_t unwritten = data > 0 ? unwritten_data_bytes(fd, st.st_size) : 0;
   int code = errno;
+  int64_t unwritten = 0, encoded = 0;
+  if (data > 0) map_extents(fd, st.st_size, &unwritten, &encoded);
   lseek(fd, 0, SEEK_SET);
   if (data < 0) return fail_hdd(code);
-  *backing = {(int64_t)st.st_size, (int64_t)st.st_size - data + unwritten};
+  *backing = {(int64_t)st.st_size, (int64_t)st.st_size - data + unwritten, encoded};
   return 0;
 }
 
