@@ -3,10 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "hdd.h"
 #include "priority.h"
 #include "read_tests.h"
+#include "terminal_text.h"
+#include "volume_notes.h"
 
 constexpr int multisect_reps = 1000;
 constexpr int multisect_max_blocks = 200;
@@ -17,25 +20,14 @@ static void report_hdd_failure(const char *what, const char *root) {
   char reason[1024], volume[1024];
   describe_hdd_error(hdd_last_error(), reason, sizeof reason);
   name_hdd_volume(root, volume, sizeof volume);
-  fprintf(stderr, "blockmeter: %s %s: %s\n", what, volume, reason);
-}
-
-// Reads of a file's holes and unwritten extents are answered without the
-// device, and would make its speeds look higher than they are.
-static void warn_of_unbacked_blocks(const char *root, intptr_t handle) {
-  hdd_backing backing = {};
-  if (get_hdd_backing(handle, &backing) != 0 || backing.unbacked_bytes <= 0 || backing.bytes <= 0) return;
-  fprintf(stderr,
-          "blockmeter: warning: %.1f%% of %s (%lld of %lld bytes) is holes or unwritten extents, which are "
-          "not on the device: reads there never reach it, so the speeds shown are too high; write the file "
-          "with real data first\n",
-          100.0 * (double)backing.unbacked_bytes / (double)backing.bytes, root,
-          (long long)backing.unbacked_bytes, (long long)backing.bytes);
+  fprintf(stderr, "blockmeter: %s %s: %s\n", what, terminal_text(volume).c_str(),
+          terminal_text(reason).c_str());
 }
 
 int test_hdd(const char *root) {
+  std::string shown = terminal_text(root);
   if (const char *problem = hdd_root_problem(root)) {
-    fprintf(stderr, "blockmeter: cannot measure %s: %s\n", root, problem);
+    fprintf(stderr, "blockmeter: cannot measure %s: %s\n", shown.c_str(), problem);
     return -1;
   }
   hdd_info info = {};
@@ -43,10 +35,12 @@ int test_hdd(const char *root) {
     report_hdd_failure("cannot read the geometry of", root);
     return -1;
   }
-  printf("drive %s information: block_size=%i, n_blocks=%lli\n", root, (int)info.block_size,
+  printf("drive %s information: block_size=%i, n_blocks=%lli\n", shown.c_str(), (int)info.block_size,
          (long long)info.n_blocks);
+  if (ferror(stdout)) return -1;
   if (info.n_blocks <= 0) {
-    fprintf(stderr, "blockmeter: nothing to measure: %s has 0 blocks of %u bytes\n", root, info.block_size);
+    fprintf(stderr, "blockmeter: nothing to measure: %s has 0 blocks of %u bytes\n", shown.c_str(),
+            info.block_size);
     return -1;
   }
   intptr_t handle = open_hdd(root);
@@ -55,7 +49,7 @@ int test_hdd(const char *root) {
     report_hdd_failure("cannot open", root);
     return -1;
   }
-  warn_of_unbacked_blocks(root, handle);
+  note_volume(root, handle);
   name_read_reports(root);
   puts("Multisector read test\n---------------------------");
   int sequential = test_multisect(handle, &info, multisect_reps, multisect_max_blocks, multisect_steps);
@@ -88,18 +82,24 @@ static void print_usage() {
       hdd_root_usage);
 }
 
+int fail_standard_output(int code) {
+  fprintf(stderr, "blockmeter: cannot write to standard output: %s\n",
+          code != 0 ? strerror(code) : "write error");
+  return -1;
+}
+
 // Every line must have reached standard output: a run whose results were
 // lost there (a full disk, a closed pipe) is no success. Returns status, or
 // -1 when a write failed.
 static int check_standard_output(int status) {
-  int code = errno;  // the failed write's, when it was the last call to fail
+  // The failed write's, as nothing that could fail was called after it: the
+  // run stops at the first write that fails.
+  int code = errno;
   if (fflush(stdout) != 0)
     code = errno;
   else if (!ferror(stdout))
     return status;
-  fprintf(stderr, "blockmeter: cannot write to standard output: %s\n",
-          code != 0 ? strerror(code) : "write error");
-  return -1;
+  return fail_standard_output(code);
 }
 
 static int run_roots(int argc, char **argv) {
@@ -118,9 +118,11 @@ static int run_roots(int argc, char **argv) {
        " (c) 2026 the blockmeter authors.");
   puts("Questions and bug reports: the blockmeter maintainers, through the project's issue tracker.");
   raise_priority();
+  // No root is measured once its results can no longer be shown.
+  if (ferror(stdout)) return -1;
   if (argc <= 1) return test_hdd(default_hdd_root);
   int status = 0;
-  for (int i = 1; i < argc; ++i)
+  for (int i = 1; i < argc && !ferror(stdout); ++i)
     if (test_hdd(argv[i]) != 0) status = -1;
   return status;
 }

@@ -65,7 +65,7 @@ TEST_F(driver, tests_the_system_drive_when_none_is_named) {
   ASSERT_NE(std::string::npos, random) << drive;
   EXPECT_EQ(3u + 1 + 20, count_lines(drive.substr(0, random + 1)));
   EXPECT_EQ(3u + 6, count_lines(drive.substr(random + 1))) << "ranges 64 down to 2";
-  EXPECT_EQ("", r.err);
+  EXPECT_EQ("blockmeter: SYSTEM: reading SYSTEM\n", r.err);
 }
 
 TEST_F(driver, exit_status_is_the_system_drives_result) {
@@ -91,8 +91,10 @@ TEST_F(driver, tests_every_drive_in_order_and_fails_if_any_did) {
   EXPECT_TRUE(b < locked && locked < a && a != std::string::npos) << r.out;
   EXPECT_EQ(std::string::npos, r.out.find("MISSING"));
   EXPECT_EQ(
+      "blockmeter: B: reading B\n"
       "blockmeter: cannot read the geometry of MISSING: fake error 5\n"
-      "blockmeter: cannot open LOCKED: fake error 5\n",
+      "blockmeter: cannot open LOCKED: fake error 5\n"
+      "blockmeter: A: reading A\n",
       r.err);
   EXPECT_EQ(1, priority_raises);
 }
@@ -107,8 +109,9 @@ TEST_F(driver, failed_reads_are_reported_but_the_drive_counts_as_tested) {
   fake_hdd.drives[2].device_blocks = 0;  // every read comes back empty
   run_result r = run_with({"B"});
   EXPECT_EQ(0, r.status);
-  EXPECT_EQ(2u + 4, count_lines(r.err)) << "one line per row that made reads: 2 sequential, 4 random:\n"
-                                        << r.err;
+  EXPECT_EQ(1u + 2 + 4, count_lines(r.err))
+      << "the device line, then one per row that made reads: 2 sequential, 4 random:\n"
+      << r.err;
   EXPECT_NE(std::string::npos, r.out.find("              1             16              1       0.000000\n"));
 }
 
@@ -137,7 +140,7 @@ TEST_F(driver, a_drive_not_measured_in_full_fails) {
     fake_hdd.fail_position_at = c.fail_position_at;
     run_result r = run_with({"B", "SYSTEM"});
     EXPECT_EQ(-1, r.status);
-    EXPECT_EQ(0u, r.err.find(c.err_start)) << r.err;
+    EXPECT_EQ(0u, r.err.find("blockmeter: B: reading B\n" + std::string(c.err_start))) << r.err;
     EXPECT_NE(std::string::npos, r.out.find("Random read test\n---------------------------\n   Random range"))
         << r.out;
     EXPECT_EQ("close SYSTEM", fake_hdd.events.back()) << "the next drive is still measured";
@@ -160,7 +163,7 @@ TEST_F(driver, a_root_that_names_no_volume_is_turned_away_before_any_query) {
   fake_hdd.bad_root = "quux";
   run_result r = run_with({"quux", "B"});
   EXPECT_EQ(-1, r.status);
-  EXPECT_EQ("blockmeter: cannot measure quux: not a fake root\n", r.err);
+  EXPECT_EQ("blockmeter: cannot measure quux: not a fake root\nblockmeter: B: reading B\n", r.err);
   EXPECT_EQ("info B", fake_hdd.events.front());
 }
 
@@ -185,8 +188,57 @@ TEST_F(driver, anything_else_is_a_root) {
     run_result r = run_with(args);
     EXPECT_EQ(-1, r.status);
     EXPECT_EQ("info " + args.back(), fake_hdd.events.back());
-    EXPECT_EQ("blockmeter: cannot read the geometry of " + args.back() + ": fake error 5\n", r.err);
+    EXPECT_EQ(std::string(args.size() > 1 ? "blockmeter: B: reading B\n" : "") +
+                  "blockmeter: cannot read the geometry of " + args.back() + ": fake error 5\n",
+              r.err);
   }
+}
+
+// Which device is read is said once the volume is open, then what would make
+// its figures the page cache's, all before the tables; every line shows a
+// root's control characters escaped.
+TEST_F(driver, says_which_device_is_read_and_warns_before_the_tables) {
+  const std::string root = "x\n\x1b[2J", shown = "x\\n\\x1b[2J";
+  hdd_device loop;
+  loop.node = "/dev/loop3p1";
+  loop.disk = "/dev/loop3";
+  loop.bytes = 3 << 19;
+  loop.logical_sector = 512;
+  loop.physical_sector = 4096;
+  loop.rotational = 0;
+  loop.model = "M";
+  loop.transport = "usb";
+  loop.loop_direct_io = 0;
+  loop.loop_backing = "/x\t.img";
+  fake_hdd.drives.push_back({root, 512, 16, -1, false, false, 2048, {loop}});
+  fake_hdd.fail_read_at = 1;
+  run_result r = run_with({root, root + "?"});
+  EXPECT_NE(std::string::npos,
+            r.out.find("\ndrive " + shown + " information: block_size=512, n_blocks=16\nMulti"))
+      << r.out;
+  EXPECT_EQ(
+      "blockmeter: " + shown +
+          ": reading /dev/loop3p1 (partition of /dev/loop3), 1.5 MiB, logical sector 512 B, physical sector "
+          "4096 B, non-rotational, model \"M\", transport usb, loop device backed by /x\\t.img, direct I/O "
+          "off\n"
+          "blockmeter: warning: " +
+          shown +
+          " is read through the loop device /dev/loop3, which has no direct I/O: its reads go through the "
+          "page cache of its backing file /x\\t.img, so the speeds shown are the cache's, not the disk's; "
+          "attach "
+          "it with direct I/O: losetup --direct-io=on /dev/loop3\n"
+          "blockmeter: warning: 25.0% of " +
+          shown +
+          " (2048 of 8192 bytes) is in compressed extents, which its file system reads through the page "
+          "cache: "
+          "reads there do not show the device's speed, so the speeds shown are too high; write the file anew "
+          "with compression off (chattr +m while it is empty), or name its device instead\n"
+          "blockmeter: " +
+          shown +
+          ": sequential 1 blocks: 1 of 16 reads failed or came back short; first: "
+          "fake error 5\nblockmeter: cannot read the geometry of " +
+          shown + "?: fake error 5\n",
+      r.err);
 }
 
 }  // namespace

@@ -46,10 +46,15 @@ program_run run_blockmeter_under(const std::vector<std::string> &prefix,
 void check_read_reports(const std::string &err, const std::vector<std::string> &roots) {
   for (const std::string &line : split_lines(err)) {
     const std::string *root = nullptr;
-    for (const std::string &candidate : roots)
+    bool loop_warning = false;
+    for (const std::string &candidate : roots) {
       if (line.starts_with("blockmeter: " + candidate + ": ")) root = &candidate;
+      loop_warning = loop_warning || line.starts_with("blockmeter: warning: " + candidate + " is ");
+    }
+    if (loop_warning) continue;
     ASSERT_NE(nullptr, root) << "names none of the roots: " << line;
     const char *row = line.c_str() + strlen("blockmeter: : ") + root->size();
+    if (strncmp(row, "reading ", strlen("reading ")) == 0) continue;  // its device line
     long long key = 0;
     int bad = 0, reads = 0, end = 0;
     bool parsed = sscanf(row, "sequential %lld blocks: %d of %d reads failed or came back short; first: %n",

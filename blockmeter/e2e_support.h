@@ -22,6 +22,8 @@ program_run run_blockmeter_under(const std::vector<std::string> &prefix,
 // The command prefix that runs a program as nobody.
 extern const std::vector<std::string> as_nobody;
 
-// Checks that every line of err reports reads of one of roots that failed or
-// came back short, naming its row and the first reason.
+// Checks that every line of err is the device line of one of roots, a
+// warning that one of them is read through a loop device without direct I/O,
+// or reports reads of one of them that failed or came back short, naming
+// its row and the first reason.
 void check_read_reports(const std::string &err, const std::vector<std::string> &roots);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "hdd.h"
+
 struct fake_drive {
   std::string root;
   uint32_t block_size = 512;
@@ -14,6 +16,8 @@ struct fake_drive {
   int64_t device_blocks = -1;  // where the medium really ends; -1: at n_blocks
   bool geometry_fails = false;
   bool open_fails = false;
+  int64_t encoded_bytes = 0;             // what get_hdd_backing says is compressed
+  std::vector<hdd_device> devices = {};  // what get_hdd_devices gives; empty: one named as the root
 };
 
 struct fake_read {

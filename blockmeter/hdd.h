@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct hdd_info {
   uint32_t block_size;  // bytes per block: the unit of every read
@@ -37,12 +39,39 @@ struct hdd_backing {
   int64_t bytes;           // the volume's size; 0 for a device
   int64_t unbacked_bytes;  // of those, bytes whose reads never reach the device
                            // (a file's holes and unwritten extents)
+  int64_t encoded_bytes;   // of those, bytes in compressed (encoded) extents,
+                           // whose reads the file system serves through its cache
 };
 
 // Fills *backing for the volume open at handle, without reading it, and leaves
 // its position at block 0. Returns 0, or -1 when the system cannot tell (the
 // record is then left untouched).
 int get_hdd_backing(intptr_t handle, hdd_backing *backing);
+
+// What a storage engineer checks first about a device a volume is read from,
+// as far as the system tells it without rights to the device: empty texts
+// and zero numbers where it does not.
+struct hdd_device {
+  std::string node;              // its node (\\.\D: on Windows), or MAJOR:MINOR without one
+  std::string disk;              // for a partition, its disk's node
+  int64_t bytes = 0;             // its size
+  uint32_t logical_sector = 0;   // bytes per logical sector
+  uint32_t physical_sector = 0;  // bytes per physical sector
+  int rotational = -1;           // 1 rotational, 0 not, -1 not known
+  std::string model;             // the drive's model
+  std::string transport;         // how it is attached: "nvme", "usb", "ata", "virtio"...
+  int loop_direct_io = -1;       // a loop device (or a partition of one): 1 with direct
+                                 // I/O, 0 without; -1 for any other device
+  std::string loop_backing;      // a loop device's backing file
+  std::string system_name;       // the system's own name of the device (Windows)
+  std::string file_system;       // the volume's file system (Windows)
+};
+
+// Fills *devices with the devices that the reads of the volume open at
+// handle (opened from root) reach: the device itself, or those under the
+// file; several for a file system over several devices. Returns 0, or -1 when
+// the system cannot tell (*devices is then empty).
+int get_hdd_devices(const char *root, intptr_t handle, std::vector<hdd_device> *devices);
 
 // Closes a handle from open_hdd. Returns nonzero on success, 0 on failure.
 int close_hdd(intptr_t handle);

@@ -86,7 +86,19 @@ int get_hdd_backing(intptr_t handle, hdd_backing *backing) {
     misuse("backing asked of a handle not open");
     return -1;
   }
-  *backing = {drive->n_blocks * drive->block_size, 0};
+  *backing = {drive->n_blocks * drive->block_size, 0, drive->encoded_bytes};
+  return 0;
+}
+
+int get_hdd_devices(const char *root, intptr_t handle, std::vector<hdd_device> *devices) {
+  fake_drive *drive = drive_of(handle);
+  if (drive == nullptr || drive->root != root) {
+    misuse("devices asked of a handle not open on the root");
+    return -1;
+  }
+  *devices = drive->devices;
+  if (devices->empty()) devices->resize(1);
+  if (drive->devices.empty()) devices->front().node = drive->root;
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
+#include <winioctl.h>
 
 #include "system_error.h"
 
@@ -36,9 +37,12 @@ int get_hdd_info(const char *root, hdd_info *info) {
   return 0;
 }
 
+// The volume \\.\X: of the root's drive letter, into path of 8 characters.
+static void volume_path(const char *root, char *path) { wsprintfA(path, "\\\\.\\%c:", root[0]); }
+
 intptr_t open_hdd(const char *root) {
   char path[8];
-  wsprintfA(path, "\\\\.\\%c:", root[0]);
+  volume_path(root, path);
   HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) last_error = GetLastError();
@@ -49,7 +53,31 @@ void name_hdd_volume(const char *root, char *text, size_t size) { snprintf(text,
 
 // A volume is opened raw: every block of it is on the device.
 int get_hdd_backing(intptr_t, hdd_backing *backing) {
-  *backing = {0, 0};
+  *backing = {0, 0, 0};
+  return 0;
+}
+
+// What the system tells of the volume without further rights: the file
+// system, the device behind the drive letter and, through the open handle,
+// its size.
+int get_hdd_devices(const char *root, intptr_t handle, std::vector<hdd_device> *devices) {
+  hdd_device device;
+  char node[8], letter[3] = {root[0], ':', '\0'}, volume_root[4] = {root[0], ':', '\\', '\0'};
+  volume_path(root, node);
+  device.node = node;
+  // The first of the names the letter stands for.
+  char target[1024];
+  if (QueryDosDeviceA(letter, target, sizeof target) != 0) device.system_name = target;
+  char file_system[MAX_PATH + 1];
+  if (GetVolumeInformationA(volume_root, nullptr, 0, nullptr, nullptr, nullptr, file_system,
+                            sizeof file_system))
+    device.file_system = file_system;
+  GET_LENGTH_INFORMATION length;
+  DWORD returned = 0;
+  if (DeviceIoControl((HANDLE)handle, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length,
+                      &returned, nullptr))
+    device.bytes = length.Length.QuadPart;
+  devices->assign(1, device);
   return 0;
 }
 

@@ -1,8 +1,10 @@
 #include "read_tests.h"
 
 #include <cstdio>
+#include <string>
 
 #include "random_block.h"
+#include "terminal_text.h"
 #include "tick.h"
 
 constexpr int reps_halve_above_ms = 10000;
@@ -11,10 +13,10 @@ constexpr int reads_double_below_ms = 4000;
 
 // The root named in the lines on standard error, and how many rows had reads
 // that failed, so that a test can tell whether it measured in full.
-static const char *reported_root = "";
+static std::string reported_root;
 static int rows_with_failed_reads = 0;
 
-void name_read_reports(const char *root) { reported_root = root; }
+void name_read_reports(const char *root) { reported_root = terminal_text(root); }
 
 // What one row's reads delivered. Kept to plain counters, since it is
 // updated between the two tick readings.
@@ -54,8 +56,8 @@ static void report_bad_reads(const read_tally *tally, bool random, int64_t key, 
     describe_hdd_error(tally->first_error, reason, sizeof reason);
   else
     snprintf(reason, sizeof reason, "%d of %d blocks read", tally->first_result, nblocks);
-  fprintf(stderr, "blockmeter: %s: %s: %d of %d reads failed or came back short; first: %s\n", reported_root,
-          row, tally->bad_reads, reads, reason);
+  fprintf(stderr, "blockmeter: %s: %s: %d of %d reads failed or came back short; first: %s\n",
+          reported_root.c_str(), row, tally->bad_reads, reads, reason);
 }
 
 // Allocates a buffer of nblocks blocks, or says on standard error why not.
@@ -68,7 +70,7 @@ static void *alloc_buffer(const hdd_info *info, int nblocks, bool random, int64_
   else
     snprintf(row, sizeof row, "sequential test");
   describe_hdd_error(hdd_last_error(), reason, sizeof reason);
-  fprintf(stderr, "blockmeter: %s: %s: cannot allocate %lld bytes: %s\n", reported_root, row,
+  fprintf(stderr, "blockmeter: %s: %s: cannot allocate %lld bytes: %s\n", reported_root.c_str(), row,
           (long long)nblocks * info->block_size, reason);
   return nullptr;
 }
@@ -91,7 +93,7 @@ int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_bloc
   if (buf == nullptr) return -1;
   int failed_before = rows_with_failed_reads;
   print_header("N Blocks", "N Reps");
-  for (int step = 0; step < steps; ++step) {
+  for (int step = 0; step < steps && !ferror(stdout); ++step) {
     int nblocks = (max_blocks - 1) * step / (steps - 1) + 1;
     seek_hdd(handle, info, 0);
     read_tally tally = {};
@@ -110,7 +112,7 @@ int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_bloc
       reps <<= 1;
   }
   free_hdd_buffer(buf, info, max_blocks);
-  return rows_with_failed_reads == failed_before ? 0 : -1;
+  return rows_with_failed_reads == failed_before && !ferror(stdout) ? 0 : -1;
 }
 
 int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int64_t range) {
@@ -141,10 +143,10 @@ int test_randomread(intptr_t handle, const hdd_info *info, int reads) {
   int failed_before = rows_with_failed_reads;
   bool allocated = true;
   print_header("Random range", "N reps");
-  for (int64_t range = info->n_blocks; range > 1; range >>= 1) {
+  for (int64_t range = info->n_blocks; range > 1 && !ferror(stdout); range >>= 1) {
     int ms = test_randomread_range(handle, info, reads, range);
     if (ms < 0) allocated = false;
     if (ms < reads_double_below_ms) reads <<= 1;
   }
-  return allocated && rows_with_failed_reads == failed_before ? 0 : -1;
+  return allocated && rows_with_failed_reads == failed_before && !ferror(stdout) ? 0 : -1;
 }

@@ -6,14 +6,17 @@
 // the row and says how many and why; so does a buffer that cannot be
 // allocated. A read that fails (an error, a failed positioning included) makes
 // its test's result -1; one that only comes back short, as at the volume's
-// end, does not.
+// end, does not. A test stops at the first row that standard output does not
+// take (its error flag set), with the result -1, so that nothing is measured
+// that cannot be shown.
 #pragma once
 
 #include <cstdint>
 
 #include "hdd.h"
 
-// Names root in the lines on standard error, until named again.
+// Names root in the lines on standard error, until named again, with its
+// control characters escaped (terminal_text).
 void name_read_reports(const char *root);
 
 // Reads from block 0 in steps of 1 up to max_blocks blocks per read (steps at

@@ -1,10 +1,12 @@
 // The built blockmeter on the volumes people have besides a plain ext4 disk:
 // btrfs on one device and on two, xfs, a partition, file systems with no
 // block device, files with holes or unwritten extents, and a file that its
-// file system does not read directly. Each volume is a loop device over a
-// sparse image the test makes. Even the smallest btrfs or xfs holds so many
-// blocks that reading it all takes long, so a directory root on them is read
-// for a bounded time only: its geometry, its opening and its first rows.
+// file system does not read directly; which device each is read from, and
+// where the page cache would answer the reads instead. Each volume is a loop
+// device over a sparse image the test makes. Even the smallest btrfs or xfs
+// holds so many blocks that reading it all takes long, so a directory root on
+// them is read for a bounded time only: its geometry, its opening and its
+// first rows.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -23,6 +26,7 @@ namespace {
 std::string scratch_dir() { return ::scratch_dir("volumes"); }
 
 constexpr int partial_run_ms = 3000;
+constexpr int device_line_ms = 1000;  // a run long enough to say which device it reads
 
 const char no_device_advice[] =
     ", which has no block device; name a device node, or a file on a disk file system";
@@ -83,7 +87,9 @@ class volumes : public testing::Test {
     for (auto step = undo.rbegin(); step != undo.rend(); ++step) shell(*step, &ok);
   }
 
-  // A loop device over a fresh sparse image; empty when refused.
+  // A loop device over a fresh sparse image; empty when refused. Without
+  // direct I/O, as losetup attaches by default: its reads are then the page
+  // cache's, which keeps them quick, and blockmeter warns of it.
   std::string attach(const std::string &name, int mib, int sector_size) {
     std::string image = dir + "/" + name + ".img";
     bool ok = false;
@@ -180,9 +186,13 @@ TEST_F(volumes, btrfs_on_two_devices_names_them) {
   make_file(file, 64 * 1024);
   program_run run = run_blockmeter({point, file});
   EXPECT_EQ(255, run.status);
+  std::vector<std::string> err = split_lines(run.err);
+  ASSERT_GE(err.size(), 2u) << run.err;
   EXPECT_EQ("blockmeter: cannot read the geometry of " + point + ": its btrfs file system spans 2 devices (" +
-                first + ", " + second + "); name one of them instead\n",
-            run.err);
+                first + ", " + second + "); name one of them instead",
+            err[0]);
+  EXPECT_EQ(0u, err[1].find("blockmeter: " + file + ": reading " + first + ", 16 MiB, ")) << err[1];
+  EXPECT_NE(std::string::npos, err[1].find("; " + second + ", 16 MiB, ")) << err[1];
   EXPECT_EQ(full_drive_lines(16), drive_lines(split_lines(run.out), info_line(file, 4096, 16)).size())
       << run.out;
 }
@@ -220,20 +230,118 @@ TEST_F(volumes, a_partition_of_a_loop_device) {
   struct statvfs vfs;
   ASSERT_EQ(0, statvfs(point.c_str(), &vfs));
   long long n_blocks = (long long)(vfs.f_blocks * vfs.f_frsize / 4096);
+  // A file beside, whose name has control characters.
+  std::string file = point + "/a\nb\x1b.img", shown_file = point + "/a\\nb\\x1b.img";
+  make_file(file, 64 * 1024);
   long long before = device_reads(partition);
-  program_run run = run_blockmeter({point});
+  program_run run = run_blockmeter({point, file});
   long long reads = device_reads(partition) - before;
   EXPECT_EQ(0, run.status) << run.err;
-  check_read_reports(run.err, {point});
+  check_read_reports(run.err, {point, shown_file});
   std::vector<std::string> drive = drive_lines(split_lines(run.out), info_line(point, 4096, n_blocks));
   EXPECT_EQ(full_drive_lines(n_blocks), drive.size()) << run.out;
   EXPECT_GE(reads, table_reads(drive) / 2) << "reads the partition completed";
+  EXPECT_EQ(full_drive_lines(16), drive_lines(split_lines(run.out), info_line(shown_file, 4096, 16)).size())
+      << "the file's information line, its control characters escaped:\n"
+      << run.out;
+
+  // The device each root reads, said once for each: for a directory or file,
+  // the one under it. The whole disk is read only as long as it takes to say
+  // that, which comes before its tables.
+  program_run disk_run = run_blockmeter({disk}, native_build(), device_line_ms);
+  std::vector<std::string> lines;
+  for (const std::string &line : split_lines(run.err + disk_run.err))
+    if (line.find(": reading ") != std::string::npos) lines.push_back(line);
+  std::string partition_of = partition + " (partition of " + disk + "), 2 MiB, logical sector 4096 B, ";
+  const struct {
+    std::string shown, device;
+  } cases[] = {
+      {point, partition_of}, {shown_file, partition_of}, {disk, disk + ", 4 MiB, logical sector 4096 B, "}};
+  ASSERT_EQ(3u, lines.size()) << run.err << disk_run.err;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(0u, lines[i].find("blockmeter: " + cases[i].shown + ": reading " + cases[i].device +
+                                "physical sector 4096 B, "))
+        << lines[i];
+    EXPECT_TRUE(lines[i].ends_with(", loop device backed by " +
+                                   std::filesystem::canonical(dir + "/disk.img").string() +
+                                   ", direct I/O off"))
+        << lines[i];
+  }
 
   // A user without the rights to the node sees the geometry, and which node.
   run = run_blockmeter_under(as_nobody, {point});
   EXPECT_EQ(255, run.status);
   EXPECT_EQ(info_line(point, 4096, n_blocks), split_lines(run.out).at(2));
   EXPECT_EQ("blockmeter: cannot open " + point + " (device " + partition + "): Permission denied\n", run.err);
+}
+
+// Reads that the page cache answers are not the device's: those of a file's
+// compressed extents, and those of a loop device without direct I/O, which go
+// through its backing file's cache. Each is warned of before the tables; the
+// device under both counts how few of their reads reach it.
+TEST_F(volumes, warns_of_reads_the_page_cache_answers) {
+  if (!make_volume("zstd", 16, 512, "mkfs.btrfs -q -f --mixed", "-o compress=zstd"))
+    SKIP_OR_FAIL(
+        "losetup, mkfs.btrfs or a compressed btrfs mount refused here (Debian package: btrfs-progs)");
+  std::string compressed = point + "/compressed.img", image = point + "/loop.img";
+  std::ofstream(compressed, std::ios::binary) << std::string(256 * 1024, 'x');
+  make_file(image, 1 << 20);  // too random to be compressed
+  bool ok = false;
+  std::string loop = shell("losetup --find --show --sector-size 4096 " + image, &ok);
+  loop.erase(loop.find_last_not_of('\n') + 1);
+  ASSERT_TRUE(ok && !loop.empty());
+  undo.push_back("losetup -d " + loop);
+  long long before = device_reads(device);
+  program_run run = run_blockmeter({compressed, loop});
+  long long reads = device_reads(device) - before;
+  EXPECT_EQ(0, run.status) << run.err;
+  // The volume's own loop device has no direct I/O either, and is warned of too.
+  EXPECT_NE(std::string::npos,
+            run.err.find("\nblockmeter: warning: 100.0% of " + compressed +
+                         " (262144 of 262144 bytes) is in compressed extents, which its file "
+                         "system reads through the page cache"))
+      << run.err;
+  EXPECT_NE(std::string::npos,
+            run.err.find(
+                "\nblockmeter: warning: " + loop +
+                " is a loop device without direct I/O: its reads go through the page cache of its backing "
+                "file " +
+                std::filesystem::canonical(image).string() +
+                ", so the speeds shown are the cache's, not the disk's; attach it with direct I/O: losetup "
+                "--direct-io=on " +
+                loop + "\n"))
+      << run.err;
+  long long shown = table_reads(split_lines(run.out));
+  EXPECT_LT(reads, shown / 10) << "reads the device under both completed, for " << shown << " in the rows";
+}
+
+// A btrfs mounted through a node that by now names another device, or is
+// gone, is refused, with the device to name instead.
+TEST_F(volumes, a_mount_source_that_no_longer_names_its_device) {
+  std::string first = attach("moved", 16, 512), other = attach("other", 16, 512), node = dir + "/node";
+  bool ok = false;
+  if (!first.empty())
+    shell("mkfs.btrfs -q -f --mixed " + first + " && rm -f " + node + " && cp -a " + first + " " + node, &ok);
+  std::string point = ok ? mount(node, "moved", "") : "";
+  if (other.empty() || point.empty())
+    SKIP_OR_FAIL("losetup, mkfs.btrfs or mount refused here (Debian package: btrfs-progs)");
+  std::string source = std::filesystem::canonical(node).string();
+  const struct {
+    std::string change, now;
+  } cases[] = {
+      {"rm " + node + " && cp -a " + other + " " + node, "now names " + other + ", not a device of it"},
+      {"rm " + node, "is gone"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.change);
+    shell(c.change, &ok);
+    ASSERT_TRUE(ok);
+    program_run run = run_blockmeter({point});
+    EXPECT_EQ(255, run.status);
+    EXPECT_EQ("blockmeter: cannot read the geometry of " + point +
+                  ": its btrfs file system was mounted from " + source + ", which " + c.now +
+                  "; name its device " + first + " instead\n",
+              run.err);
+  }
 }
 
 // Where no block device lies under a root, the reason names the file system.
@@ -299,13 +407,16 @@ TEST(volume_files, warns_of_holes_and_unwritten_extents) {
       .write(data.data(), (long)data.size());
   program_run run = run_blockmeter({sparse, reserved, filled});
   EXPECT_EQ(0, run.status) << run.err;
+  std::string warnings;
+  for (const std::string &line : split_lines(run.err))
+    if (line.find(": reading /dev/") == std::string::npos) warnings += line + "\n";
   const char *const rest =
       " is holes or unwritten extents, which are not on the device: reads there never reach it, so the "
       "speeds "
       "shown are too high; write the file with real data first\n";
   EXPECT_EQ("blockmeter: warning: 75.0% of " + sparse + " (49152 of 65536 bytes)" + rest +
                 "blockmeter: warning: 100.0% of " + reserved + " (65536 of 65536 bytes)" + rest,
-            run.err);
+            warnings);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // middleware: starts "sender" with its standard output going into pipe A and
 // "getter" with its standard input coming from pipe B, then passes one chunk
 // of at most 1023 bytes from the first to the second, showing it on the way.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "child.h"
@@ -15,6 +17,7 @@ constexpr size_t message_buffer_size = 1024;  // one read fills at most 1023
 constexpr int exit_relayed = 0;
 constexpr int exit_no_pipe = 1;
 constexpr int exit_no_child = 2;
+constexpr int exit_no_output = 3;
 
 // Prints message as it always reads, then what failed and the system's reason
 // for error on standard error, so that each cause can be told from the others.
@@ -35,8 +38,12 @@ static int fail_to_start(const char *message, const char *name, int error) {
 }
 
 int main() {
-  // No pipe end may take the place of a standard stream that was closed.
-  open_standard_streams();
+  // No pipe end may take the place of a standard stream that was closed. A
+  // relay shown nowhere is not begun: no pipe, no child.
+  if (!open_standard_streams()) {
+    fprintf(stderr, "middleware: cannot write to standard output: %s\n", strerror(EBADF));
+    return exit_no_output;
+  }
   // A getter that has gone makes the write into pipe B fail, not end us
   // before the key wait.
   ignore_broken_pipes();

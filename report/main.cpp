@@ -66,7 +66,7 @@ struct report_options {
 };
 
 static int usage_error(const std::string &message) {
-  fprintf(stderr, "blockmeter-report: %s\nTry 'blockmeter-report --help'.\n", plain_text(message).c_str());
+  fprintf(stderr, "blockmeter-report: %s\nTry 'blockmeter-report --help'.\n", terminal_text(message).c_str());
   return exit_usage;
 }
 
@@ -130,14 +130,14 @@ static int parse_options(int argc, char **argv, report_options *options) {
 }
 
 static std::string shown_name(const char *name) {
-  return strcmp(name, "-") == 0 ? std::string("standard input") : plain_text(name);
+  return strcmp(name, "-") == 0 ? std::string("standard input") : terminal_text(name);
 }
 
 static void note_cut_short(const char *name, const report_drive *drive) {
   std::string why;
   if (is_cut_short(drive, &why))
     fprintf(stderr, "blockmeter-report: %s: drive %s: the run was cut short (%s); reported as far as it goes\n",
-            shown_name(name).c_str(), plain_text(drive->root).c_str(), why.c_str());
+            shown_name(name).c_str(), terminal_text(drive->root).c_str(), why.c_str());
 }
 
 static bool is_stdin(const char *name) { return strcmp(name, "-") == 0; }
@@ -222,17 +222,20 @@ static bool stream_csv(const report_options *options, std::vector<report_input> 
   return true;
 }
 
-// Opens where the report goes. Returns -1 with sink->file set, else the exit
-// status after saying why the report cannot go there.
-static int open_output(const char *path, report_output *output, report_sink *sink) {
+// Opens where the report goes; a standard output that was closed at start
+// is a failed write. Returns -1 with sink->file set, else the exit status
+// after saying why the report cannot go there.
+static int open_output(const char *path, bool stdout_open, report_output *output, report_sink *sink) {
   std::string why;
-  if (open_report_output(path, output, &why) == 0) {
+  if (path == nullptr && !stdout_open) {
+    why = strerror(EBADF);
+  } else if (open_report_output(path, output, &why) == 0) {
     sink->file = output->file;
     return -1;
   }
   if (output->refused) return usage_error(std::string("the output ") + path + " is " + why);
   fprintf(stderr, "blockmeter-report: %s: cannot write the report: %s\n",
-          path == nullptr ? "standard output" : plain_text(path).c_str(), why.c_str());
+          path == nullptr ? "standard output" : terminal_text(path).c_str(), why.c_str());
   return exit_failed;
 }
 
@@ -247,7 +250,7 @@ static int finish_output(const char *path, bool made, report_output *output, rep
   if (!made || sink->error != 0) abort_report_output(output);
   if (made)
     fprintf(stderr, "blockmeter-report: %s: cannot write the report: %s\n",
-            path == nullptr ? "standard output" : plain_text(path).c_str(), why.c_str());
+            path == nullptr ? "standard output" : terminal_text(path).c_str(), why.c_str());
   return exit_failed;
 }
 
@@ -262,7 +265,7 @@ static bool compare_inputs(const report_options *options, const std::vector<repo
     std::string problem;
     if (!make_compare_side(&(*inputs)[i], &sides[i], &problem)) {
       fprintf(stderr, "blockmeter-report: %s: cannot compare: %s\n", shown_name(options->files[i]).c_str(),
-              plain_text(problem).c_str());
+              terminal_text(problem).c_str());
       all_sides = false;
     }
   }
@@ -305,7 +308,7 @@ static void write_comparison(const report_options *options, const std::vector<co
 }
 
 int main(int argc, char **argv) {
-  open_standard_streams();
+  bool stdout_open = open_standard_streams();
   set_binary_stdio();
   report_options options;
   int status = parse_options(argc, argv, &options);
@@ -332,7 +335,7 @@ int main(int argc, char **argv) {
 
   report_output output;
   report_sink report;
-  status = open_output(options.output, &output, &report);
+  status = open_output(options.output, stdout_open, &output, &report);
   if (status >= 0) return status;
   bool made = true;
   if (options.compare) {

@@ -12,6 +12,7 @@
 #include "figures.h"
 #include "report.h"
 #include "runs.h"
+#include "terminal_text.h"
 
 // Where a report's text goes while it is made: kept in text, and moved to
 // file whenever it has grown past sink_drain_bytes, so that a long report
@@ -93,9 +94,6 @@ std::string format_exact(double value);
 // Text safe inside XML and HTML elements and attributes: markup characters
 // escaped, invalid UTF-8 and characters XML forbids replaced by U+FFFD.
 std::string escape_xml(std::string_view text);
-
-// Text safe for a terminal: control characters replaced by '?'.
-std::string plain_text(std::string_view text);
 
 // RFC 4180: a field holding a comma, a quote or a line break is quoted, its
 // quotes doubled.

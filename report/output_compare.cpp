@@ -69,9 +69,9 @@ static void write_table_text(const comparison *c, bool random, std::string *out)
 void write_compare_text(const std::vector<comparison> *comparisons, double alpha, report_sink *out) {
   std::string *text = &out->text;
   if (comparisons->empty()) return;
-  *text += "base: " + plain_text(side_text((*comparisons)[0].base)) + "\n";
+  *text += "base: " + terminal_text(side_text((*comparisons)[0].base)) + "\n";
   for (const comparison &c : *comparisons) {
-    *text += "\nnew:  " + plain_text(side_text(c.other)) + "\n";
+    *text += "\nnew:  " + terminal_text(side_text(c.other)) + "\n";
     if (!c.can_reach_alpha) *text += "note: " + reach_note(&c, alpha) + "\n";
     std::string pairing = pairing_note(&c);
     if (!pairing.empty()) *text += "note: " + pairing + "\n";

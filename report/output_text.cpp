@@ -85,16 +85,6 @@ std::string escape_xml(std::string_view text) {
   return out;
 }
 
-std::string plain_text(std::string_view text) {
-  std::string out(text);
-  for (char &c : out)
-    if ((unsigned char)c < 0x20 && c != '\t')
-      c = '?';
-    else if (c == 0x7f)
-      c = '?';
-  return out;
-}
-
 std::string drive_label(const std::vector<report_input> *inputs, const drive_group *group) {
   const drive_run *run = &group->runs[0];
   if (group->runs.size() > 1) return run->drive->root + " (" + describe_runs(group) + ")";
@@ -225,15 +215,15 @@ static void write_run_rows(const drive_group *group, bool random, std::string *o
 static void write_drive_summary(const drive_group *group, std::string *out) {
   const report_drive *drive = group->runs[0].drive;
   if (group->runs.size() == 1)
-    append_line(out, plain_text(group->runs[0].input->name) + ": drive " + plain_text(drive->root));
+    append_line(out, terminal_text(group->runs[0].input->name) + ": drive " + terminal_text(drive->root));
   else
-    append_line(out, "drive " + plain_text(drive->root) + ": " + plain_text(describe_runs(group)));
+    append_line(out, "drive " + terminal_text(drive->root) + ": " + terminal_text(describe_runs(group)));
   double bytes = (double)drive->block_size * (double)drive->n_blocks;
   append_line(out, "  block size " + std::to_string(drive->block_size) + " B, " +
                        count_of(drive->n_blocks, "block") + ", " + format_fixed(bytes / (1 << 30), 4) +
                        " GiB (" + format_size(bytes) + ")");
-  for (const std::string &device : group_devices(group)) append_line(out, "  device: " + plain_text(device));
-  for (const std::string &warning : group_warnings(group)) append_line(out, "  warning: " + plain_text(warning));
+  for (const std::string &device : group_devices(group)) append_line(out, "  device: " + terminal_text(device));
+  for (const std::string &warning : group_warnings(group)) append_line(out, "  warning: " + terminal_text(warning));
   std::string why;
   int failed = 0, not_opened = 0, cut_short = 0;
   for (const drive_run &run : group->runs) {
