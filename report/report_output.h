@@ -39,3 +39,15 @@ int commit_report_output(report_output *out, std::string *why);
 
 // Gives up: removes the temporary; the target is as it was.
 void abort_report_output(report_output *out);
+
+// Each system's part of the two above.
+
+// Makes sure what was written to file is on the disk. Returns 0 or an errno.
+int sync_report_file(FILE *file);
+
+// Puts out->temporary in the place of out->target. Returns 0, or -1 with
+// *why set (the temporary is then still there).
+int replace_report_target(report_output *out, std::string *why);
+
+// Removes out->temporary.
+void remove_report_temporary(report_output *out);

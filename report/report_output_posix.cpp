@@ -144,42 +144,21 @@ int open_report_output(const char *path, report_output *out, std::string *why) {
   return open_temporary(out, &target, why);
 }
 
-int commit_report_output(report_output *out, std::string *why) {
-  if (out->file == nullptr) return fail(EBADF, why);
-  int error = 0;
-  errno = 0;
-  if (out->file == stdout) {
-    // Standard output stays open; flushing it is what shows a failed write.
-    if (fflush(stdout) != 0 || ferror(stdout)) error = errno != 0 ? errno : EIO;
-    out->file = nullptr;
-    return error == 0 ? 0 : fail(error, why);
+int sync_report_file(FILE *file) { return fsync(fileno(file)) == 0 ? 0 : errno; }
+
+int replace_report_target(report_output *out, std::string *why) {
+  sigset_t old;
+  hold_ending_signals(&old);
+  int error = rename(out->temporary.c_str(), out->target.c_str()) == 0 ? 0 : errno;
+  if (error == 0) {
+    pending_path = nullptr;
+    out->temporary.clear();
   }
-  if (fflush(out->file) != 0 || ferror(out->file))
-    error = errno != 0 ? errno : EIO;
-  else if (!out->temporary.empty() && fsync(fileno(out->file)) != 0)
-    error = errno;
-  if (fclose(out->file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-  out->file = nullptr;
-  if (error == 0 && !out->temporary.empty()) {
-    sigset_t old;
-    hold_ending_signals(&old);
-    if (rename(out->temporary.c_str(), out->target.c_str()) == 0) {
-      pending_path = nullptr;
-      out->temporary.clear();
-    } else {
-      error = errno;
-    }
-    release_ending_signals(&old);
-  }
-  if (error == 0) return 0;
-  abort_report_output(out);
-  return fail(error, why);
+  release_ending_signals(&old);
+  return error == 0 ? 0 : fail(error, why);
 }
 
-void abort_report_output(report_output *out) {
-  if (out->file != nullptr && out->file != stdout) fclose(out->file);
-  out->file = nullptr;
-  if (out->temporary.empty()) return;
+void remove_report_temporary(report_output *out) {
   sigset_t old;
   hold_ending_signals(&old);
   unlink(out->temporary.c_str());

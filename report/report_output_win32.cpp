@@ -151,40 +151,16 @@ int open_report_output(const char *path, report_output *out, std::string *why) {
   return open_temporary(out, why);
 }
 
-int commit_report_output(report_output *out, std::string *why) {
-  if (out->file == nullptr) return fail(EBADF, why);
-  int error = 0;
-  errno = 0;
-  if (out->file == stdout) {
-    // Standard output stays open; flushing it is what shows a failed write.
-    if (fflush(stdout) != 0 || ferror(stdout)) error = errno != 0 ? errno : EIO;
-    out->file = nullptr;
-    return error == 0 ? 0 : fail(error, why);
-  }
-  if (fflush(out->file) != 0 || ferror(out->file))
-    error = errno != 0 ? errno : EIO;
-  else if (!out->temporary.empty() && _commit(_fileno(out->file)) != 0)
-    error = errno;
-  if (fclose(out->file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-  out->file = nullptr;
-  if (error != 0) {
-    abort_report_output(out);
-    return fail(error, why);
-  }
-  if (out->temporary.empty()) return 0;
-  if (!MoveFileExA(out->temporary.c_str(), out->target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DWORD code = GetLastError();
-    abort_report_output(out);
-    return fail_system(code, why);
-  }
+int sync_report_file(FILE *file) { return _commit(_fileno(file)) == 0 ? 0 : errno; }
+
+int replace_report_target(report_output *out, std::string *why) {
+  if (!MoveFileExA(out->temporary.c_str(), out->target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return fail_system(GetLastError(), why);
   out->temporary.clear();
   return 0;
 }
 
-void abort_report_output(report_output *out) {
-  if (out->file != nullptr && out->file != stdout) fclose(out->file);
-  out->file = nullptr;
-  if (!out->temporary.empty()) DeleteFileA(out->temporary.c_str());
+void remove_report_temporary(report_output *out) {
+  DeleteFileA(out->temporary.c_str());
   out->temporary.clear();
 }

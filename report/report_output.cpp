@@ -1,0 +1,39 @@
+// Completing or giving up a report, the same on every system: flush, make
+// sure the bytes are on the disk, close, then put the temporary in the
+// target's place or remove it. Each system's part is in
+// report_output_{posix,win32}.cpp.
+#include "report_output.h"
+
+#include <cerrno>
+#include <cstring>
+
+int commit_report_output(report_output *out, std::string *why) {
+  int error = out->file == nullptr ? EBADF : 0;
+  errno = 0;
+  if (error == 0 && out->file == stdout) {
+    // Standard output stays open; flushing it is what shows a failed write.
+    if (fflush(stdout) != 0 || ferror(stdout)) error = errno != 0 ? errno : EIO;
+    out->file = nullptr;
+  } else if (error == 0) {
+    if (fflush(out->file) != 0 || ferror(out->file))
+      error = errno != 0 ? errno : EIO;
+    else if (!out->temporary.empty())
+      error = sync_report_file(out->file);
+    if (fclose(out->file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+    out->file = nullptr;
+  }
+  if (error != 0) {
+    abort_report_output(out);
+    *why = strerror(error);
+    return -1;
+  }
+  if (out->temporary.empty() || replace_report_target(out, why) == 0) return 0;
+  abort_report_output(out);
+  return -1;
+}
+
+void abort_report_output(report_output *out) {
+  if (out->file != nullptr && out->file != stdout) fclose(out->file);
+  out->file = nullptr;
+  if (!out->temporary.empty()) remove_report_temporary(out);
+}
