@@ -5,9 +5,16 @@
 #include <nlohmann/json.hpp>
 
 #include "output.h"
+#include "output_compare.h"
 #include "test_data.h"
 
 namespace {
+
+size_t count_in(const std::string &text, const std::string &what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
 
 // RFC 4180 records: fields split at commas, quoted fields with doubled quotes,
 // records ended by CR LF. A malformed text fails the test.
@@ -229,9 +236,8 @@ TEST(output, the_device_and_warnings_go_with_their_drive_into_every_form) {
   // Only b.img's rows are suspect.
   report_sink csv;
   write_csv(&inputs, &csv);
-  size_t suspect = 0;
-  for (size_t at = csv.text.find("suspect"); at != std::string::npos; at = csv.text.find("suspect", at + 1)) ++suspect;
-  EXPECT_EQ(inputs[0].drives[1].sequential.rows.size() + inputs[0].drives[1].random.rows.size(), suspect);
+  EXPECT_EQ(inputs[0].drives[1].sequential.rows.size() + inputs[0].drives[1].random.rows.size(),
+            count_in(csv.text, "suspect"));
 }
 
 // A speed beyond what a double can scale is drawn at the top edge, never as
@@ -244,6 +250,75 @@ TEST(output, svg_coordinates_are_always_numbers) {
   report_sink sink;
   write_svg(&inputs, true, &sink);
   for (const char *bad : {"nan", "inf"}) EXPECT_EQ(std::string::npos, sink.text.find(bad)) << bad;
+}
+
+}  // namespace
+
+namespace {
+
+// Four runs of a loop device, and one run of another drive: the runs are one
+// drive, shown once. Its first sequential row took 145, 310, 374 and 116 ms
+// for 1000 reads: a median of 227.5 us per read, from 116 to 374.
+TEST(output, runs_of_one_drive_are_shown_once_from_their_medians) {
+  std::vector<report_input> inputs = {parse_named("loop", read_test_data("linux_loop_as_is.txt")),
+                                      parse_named("64mib", read_test_data("linux_64mib.txt"))};
+  report_sink summary, svg, json;
+  write_summary(&inputs, &summary);
+  write_svg(&inputs, true, &svg);
+  write_json(&inputs, &json);
+  EXPECT_EQ(0u, summary.text.find("drive /dev/loop0: 4 runs\n")) << summary.text;
+  EXPECT_NE(std::string::npos, summary.text.find("\n    1 block (512 B)          227.5     116.0    374.0")) << summary.text;
+  EXPECT_NE(std::string::npos, summary.text.find("medians of 4 runs"));
+  EXPECT_NE(std::string::npos, summary.text.find("\n64mib: drive big.img\n"));
+  EXPECT_EQ(2u, count_in(svg.text, "<polygon class=\"band\"")) << "a band in each chart, for the runs only";
+  EXPECT_EQ(4u, count_in(svg.text, "<g class=\"drive\""));
+  nlohmann::json document = nlohmann::json::parse(json.text);
+  ASSERT_EQ(1u, document["repeated_drives"].size());
+  const nlohmann::json &runs = document["repeated_drives"][0];
+  EXPECT_EQ(4u, runs["runs"].size());
+  EXPECT_EQ(227.5, runs["sequential"][0]["us_per_read"]);
+  EXPECT_EQ(116, runs["sequential"][0]["min_us"]);
+  EXPECT_EQ(4, runs["figures"]["runs"]);
+  EXPECT_EQ(5u, document["files"][0]["drives"].size() + document["files"][1]["drives"].size());
+}
+
+// The same device as it is and limited to 2000 reads a second, four runs a
+// side: the first sequential row goes from 227.5 to 438.5 us per read (422
+// to 463 ms), with no run of one side among the other's: p = 2 / 70.
+TEST(output, every_form_of_a_comparison_carries_its_verdicts) {
+  std::vector<report_input> inputs = {parse_named("as-is", read_test_data("linux_loop_as_is.txt")),
+                                      parse_named("throttled", read_test_data("linux_loop_throttled.txt"))};
+  std::vector<compare_side> sides(2);
+  std::string problem;
+  for (size_t i = 0; i < 2; ++i) ASSERT_TRUE(make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
+  std::vector<comparison> comparisons(1);
+  compare_sides(&sides[0], &sides[1], default_alpha, &comparisons[0]);
+  report_sink text, csv, json, html;
+  write_compare_text(&comparisons, default_alpha, &text);
+  write_compare_csv(&comparisons, &csv);
+  write_compare_json(&comparisons, default_alpha, &json);
+  write_compare_html(&comparisons, default_alpha, &html);
+  EXPECT_NE(std::string::npos, text.text.find("\n1 block (512 B)         227.5 +-64%   438.5 +-6%   +92.7%  0.029   4+4\n"))
+      << text.text;
+  EXPECT_NE(std::string::npos,
+            csv.text.find("\r\nthrottled,sequential,1,,4,227.5,116,374,4,438.5,422,463,92.74725274725274,"
+                          "0.02857142857142857,slower,\r\n"))
+      << csv.text.substr(0, 600);
+  nlohmann::json document = nlohmann::json::parse(json.text);
+  const nlohmann::json &first = document["comparisons"][0]["sequential"]["rows"][0];
+  EXPECT_EQ("slower", first["verdict"]);
+  EXPECT_EQ(438.5, first["new"]["us_per_read"]);
+  EXPECT_GT(document["comparisons"][0]["random"]["geomean"]["ratio"].get<double>(), 1.5);
+  EXPECT_NE(std::string::npos, html.text.find("<td class=\"slower\">slower</td>"));
+
+  // Three runs a side: no row can differ, and the text says so once.
+  for (report_input &input : inputs) input.drives.pop_back();
+  for (size_t i = 0; i < 2; ++i) ASSERT_TRUE(make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
+  compare_sides(&sides[0], &sides[1], default_alpha, &comparisons[0]);
+  report_sink few;
+  write_compare_text(&comparisons, default_alpha, &few);
+  EXPECT_EQ(1u, count_in(few.text, "the rank test cannot reach p < 0.05 (its smallest p is 0.100)"));
+  EXPECT_EQ(0u, count_in(few.text, "%  0.")) << "a delta shown, where every row should read ~";
 }
 
 }  // namespace

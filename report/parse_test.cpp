@@ -162,6 +162,17 @@ TEST(parse, takes_the_root_as_printed_and_refuses_malformed_numbers) {
   EXPECT_EQ("", input.drives[1].root);
   EXPECT_EQ(4096, input.drives[1].block_size);
 
+  // blockmeter escapes a root's control characters; the escaped form is the
+  // root, in its information line and its device line alike.
+  const std::string escaped = "a\\nb\\x1b.img";
+  std::string text = small_drive(escaped);
+  text.insert(text.find("Multisector"), "blockmeter: " + escaped + ": reading /dev/sda, 1 GiB\n");
+  report_input read_back = parse_named("escaped", text);
+  ASSERT_EQ(1u, read_back.drives.size());
+  EXPECT_EQ(escaped, read_back.drives[0].root);
+  EXPECT_EQ("/dev/sda, 1 GiB", read_back.drives[0].device);
+  EXPECT_EQ(20u, read_back.drives[0].sequential.rows.size());
+
   // A malformed information line starts no drive, and the tables after it
   // are not taken for the drive before it.
   for (const char *numbers :

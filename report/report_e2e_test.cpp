@@ -363,6 +363,15 @@ TEST(report_e2e, compare_tells_a_slower_device_from_the_noise_of_its_runs) {
   }
 }
 
+// Another drive's run cut short pairs as far as it goes, with a note.
+TEST(report_e2e, compare_pairs_a_run_cut_short_as_far_as_it_goes) {
+  program_run result = run_report({"--compare", test_data("linux_loop_as_is.txt"), test_data("linux_cut_short.txt")});
+  EXPECT_EQ(0, result.status) << result.err;
+  EXPECT_NE(std::string::npos, result.err.find(": random table: 6 rows against the base's 16, compared as far as both go"))
+      << result.err;
+  EXPECT_EQ(20u + 6u, count_of(result.out, "  4+1"));
+}
+
 class report_windows : public each_build {};
 
 TEST_P(report_windows, writes_the_same_csv_as_the_linux_build) {
