@@ -148,38 +148,53 @@ static void close_input(FILE *file) {
   if (file != stdin) fclose(file);
 }
 
-// Reads and parses one input, saying of each drive whose run was cut short.
-// Without keep, only the latest drive stays in input, so that the memory
-// does not grow with the input. Returns false after saying why it gave
-// nothing.
+// Reads one input a chunk at a time and deals with each drive once it is
+// complete: with note, says if its run was cut short; with csv, writes its
+// rows there; without keep, drops it, so that memory does not grow with the
+// input. *drives counts every drive read; *found says what the input holds
+// when it is not text (parse_file). Returns 0, or the system's error code
+// when the input could not be opened or read.
+static int read_drives(const char *name, report_input *input, bool note, bool keep, report_sink *csv,
+                       size_t *drives, std::string *found) {
+  FILE *file = open_input(name);
+  if (file == nullptr) return errno;
+  auto reader = std::make_unique<report_reader>();
+  start_read(file, input, reader.get());
+  size_t done = 0;
+  int status;
+  *drives = 0;
+  do {
+    status = read_chunk(reader.get());
+    // Every drive but the last is complete; at the end, the last too.
+    size_t complete = input->drives.size() - (status > 0 && !input->drives.empty() ? 1 : 0);
+    for (; done < complete; ++done) {
+      if (note) note_cut_short(name, &input->drives[done]);
+      if (csv != nullptr) write_csv_rows(input, &input->drives[done], csv);
+    }
+    if (!keep) {
+      *drives += done;
+      input->drives.erase(input->drives.begin(), input->drives.begin() + (ptrdiff_t)done);
+      done = 0;
+    }
+  } while (status > 0 && (csv == nullptr || csv->error == 0));
+  if (keep) *drives = input->drives.size();
+  *found = what_was_found(reader.get());
+  close_input(file);
+  return status < 0 ? -status : 0;
+}
+
+// Reads and parses one input, keeping its drives or, without keep, only
+// counting them. Returns false after saying why it gave nothing.
 static bool read_input(const char *name, report_input *input, bool keep) {
   input->name = name;
-  FILE *file = open_input(name);
-  int status = file == nullptr ? -errno : 0;
-  size_t passed = 0, noted = 0;
+  size_t drives = 0;
   std::string found;
-  if (file != nullptr) {
-    auto reader = std::make_unique<report_reader>();
-    start_read(file, input, reader.get());
-    do {
-      status = read_chunk(reader.get());
-      // Every drive but the last is complete; at the end, the last too.
-      size_t complete = input->drives.size() - (status > 0 && !input->drives.empty() ? 1 : 0);
-      for (; noted < complete; ++noted) note_cut_short(name, &input->drives[noted]);
-      if (!keep && noted > 0) {
-        passed += noted;
-        input->drives.erase(input->drives.begin(), input->drives.begin() + (ptrdiff_t)noted);
-        noted = 0;
-      }
-    } while (status > 0);
-    found = what_was_found(reader.get());
-    close_input(file);
-  }
-  if (status < 0) {
-    fprintf(stderr, "blockmeter-report: %s: %s\n", shown_name(name).c_str(), strerror(-status));
+  int error = read_drives(name, input, true, keep, nullptr, &drives, &found);
+  if (error != 0) {
+    fprintf(stderr, "blockmeter-report: %s: %s\n", shown_name(name).c_str(), strerror(error));
     return false;
   }
-  if (passed + input->drives.size() == 0) {
+  if (drives == 0) {
     fprintf(stderr, "blockmeter-report: %s: no blockmeter results found%s\n", shown_name(name).c_str(),
             found.empty() ? "" : (" (" + found + ")").c_str());
     return false;
@@ -200,22 +215,11 @@ static bool stream_csv(const report_options *options, std::vector<report_input> 
       for (const report_drive &drive : input->drives) write_csv_rows(input, &drive, out);
       continue;
     }
-    FILE *file = open_input(name);
-    int status = file == nullptr ? -errno : 1;
-    if (file != nullptr) {
-      input->drives.clear();
-      auto reader = std::make_unique<report_reader>();
-      start_read(file, input, reader.get());
-      do {
-        status = read_chunk(reader.get());
-        size_t complete = input->drives.size() - (status > 0 && !input->drives.empty() ? 1 : 0);
-        for (size_t d = 0; d < complete; ++d) write_csv_rows(input, &input->drives[d], out);
-        input->drives.erase(input->drives.begin(), input->drives.begin() + (ptrdiff_t)complete);
-      } while (status > 0 && out->error == 0);
-      close_input(file);
-    }
-    if (status < 0) {
-      fprintf(stderr, "blockmeter-report: %s: %s\n", shown_name(name).c_str(), strerror(-status));
+    size_t drives = 0;
+    std::string found;
+    int error = read_drives(name, input, false, false, out, &drives, &found);
+    if (error != 0) {
+      fprintf(stderr, "blockmeter-report: %s: %s\n", shown_name(name).c_str(), strerror(error));
       return false;
     }
   }

@@ -4,6 +4,7 @@
 // report_output_{posix,win32}.cpp.
 #include "report_output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -36,4 +37,14 @@ void abort_report_output(report_output *out) {
   if (out->file != nullptr && out->file != stdout) fclose(out->file);
   out->file = nullptr;
   if (!out->temporary.empty()) remove_report_temporary(out);
+}
+
+std::string temporary_name(const std::string &target, const char *separators, unsigned long long seed) {
+  static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  // The name leaves room for the suffix within the longest file name.
+  size_t separator = target.find_last_of(separators);
+  size_t name_start = separator == std::string::npos ? 0 : separator + 1;
+  std::string name = target.substr(0, name_start + std::min<size_t>(target.size() - name_start, 200)) + ".";
+  for (int i = 0; i < 6; ++i, seed /= sizeof letters - 1) name += letters[seed % (sizeof letters - 1)];
+  return name + ".tmp";
 }

@@ -51,3 +51,10 @@ int replace_report_target(report_output *out, std::string *why);
 
 // Removes out->temporary.
 void remove_report_temporary(report_output *out);
+
+// Shared by those parts: the name of a temporary beside target, TARGET.XXXXXX.tmp
+// with six letters and digits drawn from seed (the name cut to 200 bytes
+// after the last of separators, to stay within the longest file name), and
+// how many names to try before giving up.
+std::string temporary_name(const std::string &target, const char *separators, unsigned long long seed);
+constexpr unsigned temporary_attempts = 100;

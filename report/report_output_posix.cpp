@@ -63,29 +63,15 @@ static int refuse(const char *what, report_output *out, std::string *why) {
   return -1;
 }
 
-// Six letters and digits that differ between runs and between tries.
-static std::string random_letters(unsigned attempt) {
-  static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  unsigned long long seed =
-      (unsigned long long)now.tv_nsec * 2654435761u ^ (unsigned long long)getpid() << 20 ^ attempt * 40503u;
-  std::string text;
-  for (int i = 0; i < 6; ++i, seed /= sizeof letters - 1) text += letters[seed % (sizeof letters - 1)];
-  return text;
-}
-
 // Makes the temporary beside out->target, with the mode (and, where allowed,
 // the owner) of the file it replaces, or a new file's mode under the umask.
 static int open_temporary(report_output *out, const struct stat *existing, std::string *why) {
-  // The name leaves room for the suffix within the longest file name.
-  size_t slash = out->target.rfind('/');
-  size_t name_start = slash == std::string::npos ? 0 : slash + 1;
-  std::string stem =
-      out->target.substr(0, name_start + std::min<size_t>(out->target.size() - name_start, 200));
   install_signal_handlers();
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    std::string name = stem + "." + random_letters(attempt) + ".tmp";
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  unsigned long long noise = (unsigned long long)now.tv_nsec * 2654435761u ^ (unsigned long long)getpid() << 20;
+  for (unsigned attempt = 0; attempt < temporary_attempts; ++attempt) {
+    std::string name = temporary_name(out->target, "/", noise ^ attempt * 40503u);
     sigset_t old;
     hold_ending_signals(&old);
     int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);

@@ -86,27 +86,14 @@ static int open_directly(report_output *out, std::string *why) {
   return out->file != nullptr ? 0 : fail(errno, why);
 }
 
-// Six letters and digits that differ between runs and between tries.
-static std::string random_letters(unsigned attempt) {
-  static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  unsigned long long seed = (unsigned long long)now.QuadPart * 2654435761u ^
-                            (unsigned long long)GetCurrentProcessId() << 20 ^ attempt * 40503u;
-  std::string text;
-  for (int i = 0; i < 6; ++i, seed /= sizeof letters - 1) text += letters[seed % (sizeof letters - 1)];
-  return text;
-}
-
 // A new file gets the folder's inherited permissions, as the target would.
 static int open_temporary(report_output *out, std::string *why) {
-  // The name leaves room for the suffix within the longest file name.
-  size_t separator = out->target.find_last_of("\\/:");
-  size_t name_start = separator == std::string::npos ? 0 : separator + 1;
-  std::string stem =
-      out->target.substr(0, name_start + std::min<size_t>(out->target.size() - name_start, 200));
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    std::string name = stem + "." + random_letters(attempt) + ".tmp";
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  unsigned long long noise = (unsigned long long)now.QuadPart * 2654435761u ^
+                             (unsigned long long)GetCurrentProcessId() << 20;
+  for (unsigned attempt = 0; attempt < temporary_attempts; ++attempt) {
+    std::string name = temporary_name(out->target, "\\/:", noise ^ attempt * 40503u);
     int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) return fail(errno, why);
