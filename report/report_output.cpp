@@ -1,12 +1,22 @@
-// Completing or giving up a report, the same on every system: flush, make
-// sure the bytes are on the disk, close, then put the temporary in the
-// target's place or remove it. Each system's part is in
-// report_output_{posix,win32}.cpp.
+// Opening, completing or giving up a report, the same on every system:
+// standard output as it is; else flush, make sure the bytes are on the disk,
+// close, then put the temporary in the target's place or remove it. Each
+// system's part is in report_output_{posix,win32}.cpp.
 #include "report_output.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+int open_report_output(const char *path, report_output *out, std::string *why) {
+  *out = report_output{};
+  if (path == nullptr) {
+    out->file = stdout;
+    return 0;
+  }
+  out->target = path;
+  return open_report_target(path, out, why);
+}
 
 int commit_report_output(report_output *out, std::string *why) {
   int error = out->file == nullptr ? EBADF : 0;

@@ -40,7 +40,11 @@ int commit_report_output(report_output *out, std::string *why);
 // Gives up: removes the temporary; the target is as it was.
 void abort_report_output(report_output *out);
 
-// Each system's part of the two above.
+// Each system's part of the three above.
+
+// Opens the file path names, out->target set to it (open_report_output's
+// results, for a path).
+int open_report_target(const char *path, report_output *out, std::string *why);
 
 // Makes sure what was written to file is on the disk. Returns 0 or an errno.
 int sync_report_file(FILE *file);

@@ -98,13 +98,7 @@ static int open_temporary(report_output *out, const struct stat *existing, std::
   return fail(EEXIST, why);
 }
 
-int open_report_output(const char *path, report_output *out, std::string *why) {
-  *out = report_output{};
-  if (path == nullptr) {
-    out->file = stdout;
-    return 0;
-  }
-  out->target = path;
+int open_report_target(const char *path, report_output *out, std::string *why) {
   struct stat target, input;
   if (stat(path, &target) != 0) return errno == ENOENT ? open_temporary(out, nullptr, why) : fail(errno, why);
   if (S_ISBLK(target.st_mode)) return refuse("a block device", out, why);

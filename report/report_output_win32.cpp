@@ -108,13 +108,7 @@ static int open_temporary(report_output *out, std::string *why) {
   return fail(EEXIST, why);
 }
 
-int open_report_output(const char *path, report_output *out, std::string *why) {
-  *out = report_output{};
-  if (path == nullptr) {
-    out->file = stdout;
-    return 0;
-  }
-  out->target = path;
+int open_report_target(const char *path, report_output *out, std::string *why) {
   if (names_a_pipe(path)) return open_directly(out, why);
   // No access asked: enough to tell what the name is, even for a volume.
   HANDLE probe = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
