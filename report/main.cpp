@@ -231,9 +231,7 @@ static bool stream_csv(const report_options *options, std::vector<report_input> 
 // after saying why the report cannot go there.
 static int open_output(const char *path, bool stdout_open, report_output *output, report_sink *sink) {
   std::string why;
-  if (path == nullptr && !stdout_open) {
-    why = strerror(EBADF);
-  } else if (open_report_output(path, output, &why) == 0) {
+  if (open_report_output(path, stdout_open, output, &why) == 0) {
     sink->file = output->file;
     return -1;
   }
@@ -247,6 +245,12 @@ static int open_output(const char *path, bool stdout_open, report_output *output
 // report_output.h), or gives it up when made is false (a reason was told) or
 // a write failed. Returns the exit status.
 static int finish_output(const char *path, bool made, report_output *output, report_sink *sink) {
+  if (made && number_format_failed()) {
+    fprintf(stderr, "blockmeter-report: %s: cannot write the report: a number in it could not be formatted\n",
+            path == nullptr ? "standard output" : terminal_text(path).c_str());
+    made = false;
+    sink->text.clear();
+  }
   drain_sink(sink, true);
   std::string why;
   if (made && sink->error == 0 && commit_report_output(output, &why) == 0) return exit_reported;

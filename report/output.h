@@ -91,6 +91,19 @@ std::string format_fixed(double value, int decimals);
 // The shortest decimal without an exponent that reads back as the same double.
 std::string format_exact(double value);
 
+// The shortest text that reads back as the same double, with an exponent
+// where that is shorter ("0.05", "1e-300"), as JSON writes numbers: for values
+// of any size, such as p-values and alpha.
+std::string format_shortest(double value);
+
+// A p-value to read: three decimals ("0.029"), or three significant digits
+// with an exponent below 0.001 ("1.5e-45").
+std::string format_p(double p);
+
+// Whether a formatter above could not format a number (and gave "" for it):
+// a report holding one is not complete.
+bool number_format_failed();
+
 // Text safe inside XML and HTML elements and attributes: markup characters
 // escaped, invalid UTF-8 and characters XML forbids replaced by U+FFFD.
 std::string escape_xml(std::string_view text);

@@ -36,7 +36,7 @@ static std::string geomean_text(const compared_table *table) {
 std::string reach_note(const comparison *c, double alpha) {
   return "with " + count_of((int64_t)c->base->group.runs.size(), "run") + " and " +
          count_of((int64_t)c->other->group.runs.size(), "run") + " the rank test cannot reach p < " +
-         format_exact(alpha) + " (its smallest p is " + format_fixed(c->smallest_p, 3) +
+         format_shortest(alpha) + " (its smallest p is " + format_p(c->smallest_p) +
          "), so every row reads ~; make 5 or more runs a side";
 }
 
@@ -84,7 +84,7 @@ void write_compare_text(const std::vector<comparison> *comparisons, double alpha
   *text += "\nus/read: the median time per read over the runs, +- the larger distance from it to the smallest or "
            "largest run, in % of it.\ndelta: new's median against base's (+: new is slower per read); ~: no "
            "difference the Mann-Whitney U test (two-sided) can tell from noise at p < " +
-           format_exact(alpha) + ".\nruns: base+new runs that measured the row; coarse: under " +
+           format_shortest(alpha) + ".\nruns: base+new runs that measured the row; coarse: under " +
            std::to_string(coarse_below_ms) + " ms in some run, where the 1 ms tick is over 1 % of the time.\n";
 }
 
@@ -113,7 +113,7 @@ void write_compare_csv(const std::vector<comparison> *comparisons, report_sink *
                                 stat(row.other, row.other->min_us),
                                 stat(row.other, row.other->max_us),
                                 row.compared ? format_exact(row.delta_pct) : "",
-                                row.compared ? format_exact(row.p) : "",
+                                row.compared ? format_shortest(row.p) : "",
                                 verdict_name(row.verdict),
                                 csv_field(flags)};
         for (const std::string &field : fields) out->text += field + (&field == &fields[15] ? "\r\n" : ",");
@@ -233,7 +233,7 @@ void write_compare_html(const std::vector<comparison> *comparisons, double alpha
                   "with its spread, the change in per cent of the base's, and the p-value of a two-sided "
                   "Mann\xe2\x80\x93Whitney U test of the two sides' times; ~ where it cannot tell the change from "
                   "noise at p &lt; " +
-                      format_exact(alpha) + ". Read by blockmeter-report " BLOCKMETER_VERSION ".",
+                      format_shortest(alpha) + ". Read by blockmeter-report " BLOCKMETER_VERSION ".",
                   text);
   std::vector<chart_drive> drives;
   compare_chart_drives(comparisons, &drives);

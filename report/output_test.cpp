@@ -321,4 +321,43 @@ TEST(output, every_form_of_a_comparison_carries_its_verdicts) {
   EXPECT_EQ(0u, count_in(few.text, "%  0.")) << "a delta shown, where every row should read ~";
 }
 
+// Numbers of any size are formatted whole: never a buffer they did not fill.
+TEST(output, numbers_of_any_size_format_whole) {
+  EXPECT_EQ("1e-300", format_shortest(1e-300));
+  EXPECT_EQ("0.05", format_shortest(0.05));
+  EXPECT_EQ("1.5e-45", format_p(1.5e-45));
+  EXPECT_EQ("0.029", format_p(0.02857142857142857));
+  std::string least = format_exact(5e-324), largest = format_fixed(1.7976931348623157e308, 2);
+  EXPECT_EQ(326u, least.size());
+  EXPECT_EQ("0.000", least.substr(0, 5));
+  EXPECT_EQ('5', least.back());
+  EXPECT_EQ(309u + 3u, largest.size());
+  EXPECT_EQ(std::string::npos, (least + largest).find('\0'));
+  EXPECT_FALSE(number_format_failed());
+}
+
+// A p-value far below 0.001 and a tiny alpha reach every form as numbers.
+TEST(output, a_tiny_p_value_and_alpha_reach_every_form_as_numbers) {
+  std::vector<report_input> inputs = {parse_named("base", read_test_data("linux_loop_as_is.txt")),
+                                      parse_named("throttled", read_test_data("linux_loop_throttled.txt"))};
+  std::vector<compare_side> sides(2);
+  std::string problem;
+  for (size_t i = 0; i < 2; ++i) ASSERT_TRUE(make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
+  std::vector<comparison> comparisons(1);
+  const double alpha = 1e-300;
+  compare_sides(&sides[0], &sides[1], alpha, &comparisons[0]);
+  // As the rank test gives it for hundreds of runs a side, clearly apart.
+  comparisons[0].sequential.rows[0].p = 3.4e-67;
+  report_sink text, csv, html;
+  write_compare_text(&comparisons, alpha, &text);
+  write_compare_csv(&comparisons, &csv);
+  write_compare_html(&comparisons, alpha, &html);
+  for (const std::string *form : {&text.text, &csv.text, &html.text})
+    EXPECT_EQ(std::string::npos, form->find('\0')) << "a NUL byte in the output";
+  EXPECT_EQ(1u, count_in(csv.text, ",3.4e-67,"));
+  EXPECT_NE(std::string::npos, text.text.find("at p < 1e-300.")) << text.text;
+  EXPECT_NE(std::string::npos, html.text.find("noise at p &lt; 1e-300.")) << html.text.substr(0, 2000);
+  EXPECT_FALSE(number_format_failed());
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include <charconv>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 
 #include "figures.h"
@@ -18,26 +19,57 @@ void drain_sink(report_sink *sink, bool all) {
   sink->text.clear();
 }
 
+static bool format_failed = false;
+
+bool number_format_failed() { return format_failed; }
+
+// printf into a string of the length it needs; a format that fails yields
+// nothing and marks the report as failed.
+static std::string format_number(const char *format, ...) {
+  va_list args, again;
+  va_start(args, format);
+  va_copy(again, args);
+  int length = vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text;
+  if (length >= 0) {
+    text.resize((size_t)length + 1);
+    if (vsnprintf(text.data(), text.size(), format, again) != length) length = -1;
+    text.resize(length >= 0 ? (size_t)length : 0);
+  }
+  va_end(again);
+  if (length < 0) format_failed = true;
+  return text;
+}
+
 std::string format_size(double bytes) {
   static const char *const units[] = {"B", "KiB", "MiB", "GiB"};
   int unit = 0;
   while (unit < 3 && bytes >= 1024) bytes /= 1024, ++unit;
-  char text[64];
-  snprintf(text, sizeof text, "%.4g %s", bytes, units[unit]);
-  return text;
+  return format_number("%.4g %s", bytes, units[unit]);
 }
 
-std::string format_fixed(double value, int decimals) {
-  char text[512];
-  snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
+std::string format_fixed(double value, int decimals) { return format_number("%.*f", decimals, value); }
 
-std::string format_exact(double value) {
-  char text[64];
-  auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+// to_chars into a buffer; one it does not fit is no text but a failed report.
+template <typename... Form>
+static std::string chars_of(double value, Form... form) {
+  // The fixed form of any double fits: at most 309 digits before the point,
+  // and the least subnormal's shortest form is 326 characters long.
+  char text[400];
+  auto result = std::to_chars(text, text + sizeof text, value, form...);
+  if (result.ec != std::errc()) {
+    format_failed = true;
+    return std::string();
+  }
   return std::string(text, result.ptr);
 }
+
+std::string format_exact(double value) { return chars_of(value, std::chars_format::fixed); }
+
+std::string format_shortest(double value) { return chars_of(value); }
+
+std::string format_p(double p) { return p >= 0.001 || p == 0 ? format_fixed(p, 3) : format_number("%.3g", p); }
 
 // The code point of the UTF-8 sequence at text[*at], advancing *at past it;
 // -1 (advancing one byte) for a byte that starts no valid sequence.

@@ -160,6 +160,29 @@ TEST(report_e2e, a_report_that_cannot_be_written_is_a_failure) {
             to_stdout.err);
 }
 
+// A name of one of the process's own descriptors is written through it: the
+// file behind a redirected stream is appended to, never replaced.
+TEST(report_e2e, an_output_named_by_descriptor_goes_through_it) {
+  std::string log = scratch_dir() + "/stream.log", report = program_path(native_build(), "blockmeter-report");
+  std::string summary = run_report({test_data("linux_two_drives.txt")}).out;
+  ASSERT_FALSE(summary.empty());
+  for (const char *name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1", "//dev/./stdout"}) {
+    write_file(log, "kept\n");
+    program_run to_log = run({"/bin/sh", "-c", report + " " + test_data("linux_two_drives.txt") + " -o " + name +
+                                                   " >>" + log + " && echo after >>" + log});
+    EXPECT_EQ(0, to_log.status) << name << ": " << to_log.err;
+    EXPECT_EQ("kept\n" + summary + "after\n", read_file(log)) << name;
+  }
+  write_file(log, "kept\n");
+  program_run to_err = run({"/bin/sh", "-c", report + " " + test_data("linux_two_drives.txt") +
+                                                 " -o /dev/stderr 2>>" + log});
+  EXPECT_EQ(0, to_err.status);
+  EXPECT_EQ("kept\n" + summary, read_file(log));
+  program_run closed = run_report({"-o", "/dev/fd/9", test_data("linux_two_drives.txt")});
+  EXPECT_EQ(1, closed.status);
+  EXPECT_EQ("blockmeter-report: /dev/fd/9: cannot write the report: Bad file descriptor\n", closed.err);
+}
+
 // Refused as command-line errors, with the file or device left as it was.
 TEST(report_e2e, a_block_device_or_standard_input_is_no_output) {
   std::string capture = scratch_dir() + "/capture.txt", device = scratch_dir() + "/block-device";

@@ -8,12 +8,23 @@
 #include <cerrno>
 #include <cstring>
 
-int open_report_output(const char *path, report_output *out, std::string *why) {
+int open_report_output(const char *path, bool stdout_open, report_output *out, std::string *why) {
   *out = report_output{};
+  int fd = path == nullptr ? 1 : named_descriptor(path);
+  if (fd == 1 && !stdout_open) {
+    *why = strerror(EBADF);
+    return -1;
+  }
+  if (fd == 0) {
+    out->refused = true;
+    *why = "standard input";
+    return -1;
+  }
   if (path == nullptr) {
     out->file = stdout;
     return 0;
   }
+  if (fd > 0) return open_report_descriptor(fd, out, why);
   out->target = path;
   return open_report_target(path, out, why);
 }

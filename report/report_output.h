@@ -22,7 +22,12 @@ struct report_output {
                           // says what it is ("a block device", "standard input")
 };
 
-// Opens where the report goes: path null means standard output. A regular file, or a name not yet
+// Opens where the report goes: path null means standard output, and so does a path naming one of
+// the process's own descriptors (/dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N), which is
+// written through that descriptor whatever it is, never replaced: a redirected stream's file stays
+// the stream's (an append stays an append). Standard output, or descriptor 1, fails with EBADF's
+// words when stdout_open is false (it was closed at start); descriptor 0 is refused as standard
+// input, and a descriptor not open for writing fails with EBADF's words. A regular file, or a name not yet
 // taken, is written through a temporary file in the same folder, renamed over it on commit; a
 // character device or FIFO (/dev/null, /dev/full, a pipe) is written directly; a block device (on
 // Windows a disk or volume named as \\.\X) is refused; so is a regular file that is the same file
@@ -30,7 +35,7 @@ struct report_output {
 // output is. A file that may not be written is not replaced, though its folder would allow it.
 // Returns 0 with out->file (a FILE* to fwrite the report into) set, or -1 with *why set to the
 // reason for the message: the system's words for the error, or what a refused target is.
-int open_report_output(const char *path, report_output *out, std::string *why);
+int open_report_output(const char *path, bool stdout_open, report_output *out, std::string *why);
 
 // Completes the report: flushes, closes, renames the temporary over the target (with the target's
 // mode kept where it existed, else what a new file would get under the umask). Returns 0, or -1 with
@@ -45,6 +50,14 @@ void abort_report_output(report_output *out);
 // Opens the file path names, out->target set to it (open_report_output's
 // results, for a path).
 int open_report_target(const char *path, report_output *out, std::string *why);
+
+// The descriptor path names by one of the forms above, following symbolic links to it; -1 when it
+// names none (always on Windows, which has no such names).
+int named_descriptor(const char *path);
+
+// Opens the process's descriptor fd for writing the report through it (a duplicate, so that
+// closing the report leaves fd open). Returns 0 with out->file set, or -1 with *why set.
+int open_report_descriptor(int fd, report_output *out, std::string *why);
 
 // Makes sure what was written to file is on the disk. Returns 0 or an errno.
 int sync_report_file(FILE *file);

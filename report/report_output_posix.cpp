@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
+#include <string_view>
 
 // The temporary the signal handler removes; set while one exists.
 static std::string pending_temporary;
@@ -122,6 +124,68 @@ int open_report_target(const char *path, report_output *out, std::string *why) {
   out->target = resolved;
   free(resolved);
   return open_temporary(out, &target, why);
+}
+
+// "N" in full, a descriptor number; -1 for anything else.
+static int descriptor_number(std::string_view text) {
+  int fd = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), fd);
+  return error == std::errc() && end == text.data() + text.size() && !text.empty() && text[0] != '+' ? fd : -1;
+}
+
+// The descriptor a path names by its form alone, or -1.
+static int descriptor_by_form(std::string path) {
+  // Repeated slashes and "." components name the same file.
+  std::string clean;
+  for (size_t at = 0; at < path.size();) {
+    size_t end = std::min(path.find('/', at), path.size());
+    std::string_view part(path.data() + at, end - at);
+    if (!part.empty() && part != ".") clean += "/" + std::string(part);
+    at = end + 1;
+  }
+  if (clean == "/dev/stdin") return 0;
+  if (clean == "/dev/stdout") return 1;
+  if (clean == "/dev/stderr") return 2;
+  std::string own = "/proc/" + std::to_string(getpid()) + "/fd/";
+  for (std::string folder : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+                             std::string("/proc/thread-self/fd/"), own})
+    if (clean.starts_with(folder)) return descriptor_number(std::string_view(clean).substr(folder.size()));
+  return -1;
+}
+
+int named_descriptor(const char *path) {
+  if (path[0] == '\0') return -1;
+  std::string at = path;
+  // As many links as the kernel itself follows.
+  for (int hop = 0; hop < 40; ++hop) {
+    if (at[0] != '/') {
+      char *cwd = getcwd(nullptr, 0);
+      if (cwd == nullptr) return -1;
+      at = std::string(cwd) + "/" + at;
+      free(cwd);
+    }
+    int fd = descriptor_by_form(at);
+    if (fd >= 0) return fd;
+    char link[4096];
+    ssize_t length = readlink(at.c_str(), link, sizeof link);
+    if (length <= 0 || (size_t)length == sizeof link) return -1;
+    std::string target(link, (size_t)length);
+    at = target[0] == '/' ? target : at.substr(0, at.rfind('/') + 1) + target;
+  }
+  return -1;
+}
+
+int open_report_descriptor(int fd, report_output *out, std::string *why) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return fail(errno, why);
+  if ((flags & O_ACCMODE) == O_RDONLY) return fail(EBADF, why);
+  int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  if (copy < 0) return fail(errno, why);
+  out->file = fdopen(copy, "wb");
+  if (out->file != nullptr) return 0;
+  int error = errno;
+  close(copy);
+  return fail(error, why);
 }
 
 int sync_report_file(FILE *file) { return fsync(fileno(file)) == 0 ? 0 : errno; }

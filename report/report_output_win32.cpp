@@ -108,6 +108,10 @@ static int open_temporary(report_output *out, std::string *why) {
   return fail(EEXIST, why);
 }
 
+int named_descriptor(const char *) { return -1; }
+
+int open_report_descriptor(int, report_output *, std::string *why) { return fail(EBADF, why); }
+
 int open_report_target(const char *path, report_output *out, std::string *why) {
   if (names_a_pipe(path)) return open_directly(out, why);
   // No access asked: enough to tell what the name is, even for a volume.
