@@ -241,4 +241,22 @@ TEST_F(driver, says_which_device_is_read_and_warns_before_the_tables) {
       r.err);
 }
 
+// The link is a fact of its own right after the transport, once per device,
+// where blockmeter-report reads it back.
+TEST_F(driver, names_each_devices_link_after_its_transport) {
+  hdd_device sata, nvme;
+  sata.node = "/dev/sda";
+  sata.transport = "ata";
+  sata.link = "SATA 3.0 Gb/s";
+  nvme.node = "/dev/nvme0n1";
+  nvme.transport = "nvme";
+  nvme.link = "PCIe 8.0 GT/s x4";
+  fake_hdd.drives.push_back({"R", 512, 16, -1, false, false, 0, {sata, nvme}});
+  run_result r = run_with({"R"});
+  EXPECT_EQ(0u,
+            r.err.find("blockmeter: R: reading /dev/sda, transport ata, link SATA 3.0 Gb/s; /dev/nvme0n1, "
+                       "transport nvme, link PCIe 8.0 GT/s x4\n"))
+      << r.err;
+}
+
 }  // namespace

@@ -60,6 +60,8 @@ struct hdd_device {
   int rotational = -1;           // 1 rotational, 0 not, -1 not known
   std::string model;             // the drive's model
   std::string transport;         // how it is attached: "nvme", "usb", "ata", "virtio"...
+  std::string link;              // its link to the host, where the system tells it: "SATA 6.0 Gb/s",
+                                 // "PCIe 8.0 GT/s x4" (rate per lane, lanes), "USB 480 Mb/s"
   int loop_direct_io = -1;       // a loop device (or a partition of one): 1 with direct
                                  // I/O, 0 without; -1 for any other device
   std::string loop_backing;      // a loop device's backing file

@@ -132,16 +132,93 @@ static int64_t read_disk_number(uint64_t device, const char *name, int64_t other
                                                               : otherwise;
 }
 
-// How the device is attached, from the bus its sysfs folder lies under.
-static std::string find_transport(uint64_t device) {
+// How the device is attached, from the bus its sysfs folder (all links
+// resolved) lies under.
+static std::string find_transport(const std::string &folder) {
   static const struct {
     const char *folder, *name;
   } buses[] = {{"/nvme", "nvme"}, {"/usb", "usb"}, {"/ata", "ata"}, {"/virtio", "virtio"}, {"/mmc", "mmc"}};
-  char *real = realpath(sysfs_path(device, "").c_str(), nullptr);
-  std::string path = real != nullptr ? real : "";
-  free(real);
   for (const auto &bus : buses)
-    if (path.find(bus.folder) != std::string::npos) return bus.name;
+    if (folder.find(bus.folder) != std::string::npos) return bus.name;
+  return "";
+}
+
+// A rate as sysfs writes one: digits, with at most one decimal point between
+// digits. Anything else ("<unknown>", "Unknown") is a link that is down or
+// not told.
+static bool is_rate(const std::string &text) {
+  size_t whole = text.find_first_not_of("0123456789");
+  if (text.empty() || whole == 0) return false;
+  if (whole == std::string::npos) return true;
+  return text[whole] == '.' && whole + 1 < text.size() &&
+         text.find_first_not_of("0123456789", whole + 1) == std::string::npos;
+}
+
+// Text without its suffix, when it ends with that suffix.
+static bool cut_suffix(std::string *text, const char *suffix) {
+  size_t length = strlen(suffix);
+  if (text->size() <= length || text->compare(text->size() - length, length, suffix) != 0) return false;
+  text->resize(text->size() - length);
+  return true;
+}
+
+// A SATA disk lies under its port's folder, ataN: the port's own link (where
+// a port multiplier shares it, the one they all go through) is linkN.
+static std::string find_sata_link(const std::string &sysfs, const std::string &folder) {
+  for (size_t at = folder.find("/ata"); at != std::string::npos; at = folder.find("/ata", at + 1)) {
+    size_t end = folder.find('/', at + 1);
+    std::string port = folder.substr(at + 4, end == std::string::npos ? std::string::npos : end - at - 4);
+    if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string speed;
+    if (!read_sysfs_text(sysfs + "/class/ata_link/link" + port + "/sata_spd", &speed) ||
+        !cut_suffix(&speed, " Gbps") || !is_rate(speed))
+      return "";
+    return "SATA " + speed + " Gb/s";
+  }
+  return "";
+}
+
+// An NVMe controller is the nearest folder above its namespaces with a PCIe
+// link; its bridges above it have links of their own, which are not the
+// drive's. Older kernels write "8 GT/s", newer "8.0 GT/s PCIe"; a width of 0
+// is a link that is down.
+static std::string find_pcie_link(const std::string &sysfs, const std::string &folder) {
+  for (std::string at = folder; at.size() > sysfs.size(); at.resize(at.rfind('/'))) {
+    std::string speed, width;
+    if (!read_sysfs_text(at + "/current_link_speed", &speed)) continue;
+    cut_suffix(&speed, " PCIe");
+    if (!cut_suffix(&speed, " GT/s") || !is_rate(speed) ||
+        !read_sysfs_text(at + "/current_link_width", &width) ||
+        width.find_first_not_of("0123456789") != std::string::npos || strtol(width.c_str(), nullptr, 10) <= 0)
+      return "";
+    return "PCIe " + speed + " GT/s x" + width;
+  }
+  return "";
+}
+
+// The nearest USB device above a disk is the bridge in its enclosure or
+// stick, whose link to its hub or port is the one its data crosses. sysfs
+// writes the speed in Mb/s: 1.5, 12, 480, 5000, 10000, 20000.
+static std::string find_usb_link(const std::string &sysfs, const std::string &folder) {
+  for (std::string at = folder; at.size() > sysfs.size(); at.resize(at.rfind('/'))) {
+    std::string speed;
+    if (!read_sysfs_text(at + "/speed", &speed)) continue;
+    if (!is_rate(speed)) return "";
+    if (speed.size() > 3 && speed.ends_with("000") && speed.find('.') == std::string::npos)
+      return "USB " + speed.substr(0, speed.size() - 3) + " Gb/s";
+    return "USB " + speed + " Mb/s";
+  }
+  return "";
+}
+
+std::string find_sysfs_link(const std::string &sysfs, const std::string &folder,
+                            const std::string &transport) {
+  if (folder.size() <= sysfs.size() || folder.compare(0, sysfs.size(), sysfs) != 0 ||
+      folder[sysfs.size()] != '/')
+    return "";
+  if (transport == "ata") return find_sata_link(sysfs, folder);
+  if (transport == "nvme") return find_pcie_link(sysfs, folder);
+  if (transport == "usb") return find_usb_link(sysfs, folder);
   return "";
 }
 
@@ -164,7 +241,11 @@ void describe_block_device(uint64_t device, hdd_device *description) {
   description->physical_sector = (uint32_t)read_disk_number(device, "queue/physical_block_size", 0);
   description->rotational = (int)read_disk_number(device, "queue/rotational", -1);
   read_disk_text(device, "device/model", &description->model);
-  description->transport = find_transport(device);
+  char *real = realpath(sysfs_path(device, "").c_str(), nullptr);
+  std::string folder = real != nullptr ? real : "";
+  free(real);
+  description->transport = find_transport(folder);
+  description->link = find_sysfs_link("/sys", folder, description->transport);
   description->loop_direct_io = (int)read_disk_number(device, "loop/dio", -1);
   if (description->loop_direct_io >= 0)
     read_disk_text(device, "loop/backing_file", &description->loop_backing);

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "hdd.h"
 
@@ -85,7 +86,15 @@ bool device_node(uint64_t device, char *node, size_t size, struct stat *st);
 void name_device(uint64_t device, char *name, size_t size);
 
 // Fills *description with what sysfs tells of device: its node, its disk for
-// a partition, size, sector sizes, whether it rotates, its model and
-// transport, and for a loop device (or a partition of one) its backing file
+// a partition, size, sector sizes, whether it rotates, its model, transport
+// and link, and for a loop device (or a partition of one) its backing file
 // and whether it reads that with direct I/O.
 void describe_block_device(uint64_t device, hdd_device *description);
+
+// The link of a disk or partition attached by transport ("ata", "nvme" or
+// "usb"), whose folder, links resolved, lies in the sysfs tree at sysfs
+// ("/sys"), as hdd_device::link names it: its ATA port's link, its NVMe
+// controller's PCIe link, or the nearest USB device's speed above it. Empty
+// for any other transport or folder, and where sysfs does not tell it.
+std::string find_sysfs_link(const std::string &sysfs, const std::string &folder,
+                            const std::string &transport);

@@ -37,6 +37,7 @@ static std::string describe_device(const hdd_device *device) {
   if (device->rotational >= 0) add_fact(&text, device->rotational ? "rotational" : "non-rotational");
   if (!device->model.empty()) add_fact(&text, "model \"" + device->model + "\"");
   if (!device->transport.empty()) add_fact(&text, "transport " + device->transport);
+  if (!device->link.empty()) add_fact(&text, "link " + device->link);
   if (device->loop_direct_io >= 0) {
     add_fact(&text,
              device->loop_backing.empty() ? "loop device" : "loop device backed by " + device->loop_backing);
