@@ -108,7 +108,7 @@ TEST(hdd_posix, opens_only_the_file_whose_geometry_was_read) {
 }
 
 struct sysfs_file {
-  const char *path, *text;
+  std::string path, text;
 };
 
 // A sysfs tree of its own in the suite's scratch folder, with a disk's folder
@@ -123,38 +123,36 @@ std::string make_sysfs(const std::string &name, const std::vector<sysfs_file> &f
     FILE *out = fopen((sysfs + file.path).c_str(), "we");
     EXPECT_NE(nullptr, out) << file.path;
     if (out == nullptr) continue;
-    fputs(file.text, out);
+    fputs(file.text.c_str(), out);
     fclose(out);
   }
   return sysfs;
 }
 
+// A PCI function's link, as sysfs writes it.
+std::vector<sysfs_file> pcie_link(const std::string &function, const char *speed, const char *width) {
+  return {{function + "/current_link_speed", speed + std::string("\n")},
+          {function + "/current_link_width", width + std::string("\n")}};
+}
+
 // Where the kernel puts each kind of disk: the block folder under its
 // controller's PCI function, the ATA port or USB device between them.
-const std::string ahci = "/devices/pci0000:00/0000:00:1f.2",
-                  sata_disk = ahci + "/ata3/host2/target2:0:0/2:0:0:0/block/sda";
-const std::string nvme_controller = "/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0",
+const std::string sata_disk = "/devices/pci0000:00/0000:00:1f.2/ata3/host2/target2:0:0/2:0:0:0/block/sda";
+const std::string root_port = "/devices/pci0000:00/0000:00:1d.0",
+                  nvme_controller = root_port + "/0000:3d:00.0",
                   nvme_disk = nvme_controller + "/nvme/nvme0/nvme0n1";
-const std::string xhci = "/devices/pci0000:00/0000:00:14.0",
-                  usb_disk = "/2-1.4:1.0/host4/target4:0:0/4:0:0:0/block/sdb";
+const std::string xhci = "/devices/pci0000:00/0000:00:14.0";
 
 TEST(hdd_posix, finds_the_link_that_sysfs_tells_of_a_disk) {
   const std::vector<sysfs_file> sata = {{"/class/ata_link/link1/sata_spd", "1.5 Gbps\n"},
                                         {"/class/ata_link/link3/sata_spd", "6.0 Gbps\n"}};
   // The root port above the controller has a link of its own.
-  const std::vector<sysfs_file> nvme = {
-      {"/devices/pci0000:00/0000:00:1d.0/current_link_speed", "16.0 GT/s PCIe\n"},
-      {"/devices/pci0000:00/0000:00:1d.0/current_link_width", "16\n"},
-      {"/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/current_link_speed", "8.0 GT/s PCIe\n"},
-      {"/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/current_link_width", "4\n"}};
+  std::vector<sysfs_file> nvme = pcie_link(root_port, "16.0 GT/s PCIe", "16");
+  for (const sysfs_file &file : pcie_link(nvme_controller, "8.0 GT/s PCIe", "4")) nvme.push_back(file);
   // A 5 Gb/s stick in a 10 Gb/s hub on a 10 Gb/s port of a PCIe controller.
-  const std::vector<sysfs_file> usb = {
-      {"/devices/pci0000:00/0000:00:14.0/current_link_speed", "8.0 GT/s PCIe\n"},
-      {"/devices/pci0000:00/0000:00:14.0/current_link_width", "1\n"},
-      {"/devices/pci0000:00/0000:00:14.0/usb2/speed", "10000\n"},
-      {"/devices/pci0000:00/0000:00:14.0/usb2/2-1/speed", "10000\n"},
-      {"/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1.4/speed", "5000\n"}};
-  const std::string stick = xhci + "/usb2/2-1/2-1.4" + usb_disk;
+  std::vector<sysfs_file> usb = pcie_link(xhci, "8.0 GT/s PCIe", "1");
+  for (const char *device : {"/usb2", "/usb2/2-1"}) usb.push_back({xhci + device + "/speed", "10000\n"});
+  usb.push_back({xhci + "/usb2/2-1/2-1.4/speed", "5000\n"});
   struct link_case {
     const char *what;
     std::vector<sysfs_file> files;
@@ -171,39 +169,26 @@ TEST(hdd_posix, finds_the_link_that_sysfs_tells_of_a_disk) {
       {"an NVMe disk: its controller's link, not its root port's", nvme, nvme_disk, "nvme",
        "PCIe 8.0 GT/s x4"},
       {"a partition of an NVMe disk", nvme, nvme_disk + "/nvme0n1p2", "nvme", "PCIe 8.0 GT/s x4"},
-      {"an NVMe disk on an older kernel",
-       {{"/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/current_link_speed", "5 GT/s\n"},
-        {"/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/current_link_width", "2\n"}},
-       nvme_disk,
-       "nvme",
+      {"an NVMe disk on an older kernel", pcie_link(nvme_controller, "5 GT/s", "2"), nvme_disk, "nvme",
        "PCIe 5 GT/s x2"},
-      {"an NVMe controller whose link is down",
-       {{"/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/current_link_speed", "Unknown\n"},
-        {"/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/current_link_width", "0\n"}},
-       nvme_disk,
-       "nvme",
+      {"an NVMe controller whose link is down", pcie_link(nvme_controller, "Unknown", "0"), nvme_disk, "nvme",
        ""},
-      {"an NVMe controller of no width",
-       {{"/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/current_link_speed", "8.0 GT/s PCIe\n"},
-        {"/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/current_link_width", "0\n"}},
-       nvme_disk,
-       "nvme",
+      {"an NVMe controller of no width", pcie_link(nvme_controller, "8.0 GT/s PCIe", "0"), nvme_disk, "nvme",
        ""},
-      {"a USB stick behind a hub: its own speed, not its controller's PCIe link", usb, stick, "usb",
-       "USB 5 Gb/s"},
+      {"a USB stick behind a hub: its own speed, not its controller's PCIe link", usb,
+       xhci + "/usb2/2-1/2-1.4/2-1.4:1.0/host4/target4:0:0/4:0:0:0/block/sdb", "usb", "USB 5 Gb/s"},
       {"a partition of a USB 2 disk on its port",
-       {{"/devices/pci0000:00/0000:00:14.0/usb1/speed", "480\n"},
-        {"/devices/pci0000:00/0000:00:14.0/usb1/1-2/speed", "480\n"}},
+       {{xhci + "/usb1/speed", "480\n"}, {xhci + "/usb1/1-2/speed", "480\n"}},
        xhci + "/usb1/1-2/1-2:1.0/host5/target5:0:0/5:0:0:0/block/sdc/sdc1",
        "usb",
        "USB 480 Mb/s"},
       {"a low-speed USB device",
-       {{"/devices/pci0000:00/0000:00:14.0/usb1/1-1/speed", "1.5\n"}},
+       {{xhci + "/usb1/1-1/speed", "1.5\n"}},
        xhci + "/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0/block/sdd",
        "usb",
        "USB 1.5 Mb/s"},
-      {"a disk of another transport under a PCIe link", nvme,
-       "/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/virtio1/block/vda", "virtio", ""},
+      {"a disk of another transport under a PCIe link", nvme, nvme_controller + "/virtio1/block/vda",
+       "virtio", ""},
   };
   int n = 0;
   for (const link_case &c : cases) {
