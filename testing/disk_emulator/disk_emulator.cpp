@@ -13,6 +13,7 @@
 #include <string.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 #include "disk_model.h"
 #include "emulator_options.h"
 #include "loop_device.h"
+#include "terminal_text.h"
 
 constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
@@ -39,6 +41,12 @@ struct served_disk {
   int log_fd = -1;
   std::vector<char> buffer;
 };
+
+// A message on standard error, its outside text (paths, values) made safe for
+// a terminal.
+static void say(const std::string &message) {
+  fprintf(stderr, "disk-emulator: %s\n", terminal_text(message).c_str());
+}
 
 static int64_t now_ns() {
   timespec ts;
@@ -167,7 +175,7 @@ static void *attach_image(void *arg) {
     printf("%s\n", node.c_str());
     fflush(stdout);
   } else {
-    fprintf(stderr, "disk-emulator: %s\n", why.c_str());
+    say(why);
     loop->status = refused ? exit_refused : exit_failed;
     pthread_kill(loop->server, SIGTERM);
   }
@@ -188,11 +196,11 @@ static int serve_disk(const emulator_options *options, served_disk *disk) {
   ops.readdir = read_folder;
   fuse_session *session = fuse_session_new(&args, &ops, sizeof ops, disk);
   if (session == nullptr) {
-    fprintf(stderr, "disk-emulator: cannot start a FUSE session\n");
+    say("cannot start a FUSE session");
     return exit_failed;
   }
   if (fuse_session_mount(session, options->mount_point.c_str()) != 0) {
-    fprintf(stderr, "disk-emulator: cannot mount a FUSE file system at %s\n", options->mount_point.c_str());
+    say("cannot mount a FUSE file system at " + options->mount_point);
     fuse_session_destroy(session);
     return exit_refused;
   }
@@ -203,7 +211,7 @@ static int serve_disk(const emulator_options *options, served_disk *disk) {
   pthread_t attacher;
   bool attaching = options->attach_loop && pthread_create(&attacher, nullptr, attach_image, &loop) == 0;
   if (options->attach_loop && !attaching) {
-    fprintf(stderr, "disk-emulator: cannot start a thread to attach the loop device\n");
+    say("cannot start a thread to attach the loop device");
     loop.status = exit_failed;
   }
   int served = loop.status == 0 ? fuse_session_loop(session) : 0;
@@ -223,12 +231,19 @@ int main(int argc, char **argv) {
   emulator_options options;
   std::string why;
   if (parse_emulator_options(argc, argv, &options, &why) != 0) {
-    fprintf(stderr, "disk-emulator: %s\n(disk-emulator --help lists the options)\n", why.c_str());
+    say(why);
+    fputs("(disk-emulator --help lists the options)\n", stderr);
     return exit_usage;
   }
   if (options.help || options.print_model) {
     fputs(options.help ? emulator_usage : describe_model(&options.model).c_str(), stdout);
     return fflush(stdout) == 0 ? 0 : exit_failed;
+  }
+  struct stat folder;
+  int unusable = stat(options.mount_point.c_str(), &folder) != 0 ? errno : S_ISDIR(folder.st_mode) ? 0 : ENOTDIR;
+  if (unusable != 0) {
+    say("cannot mount at " + options.mount_point + ": " + strerror(unusable));
+    return exit_usage;
   }
   // Ends with the process that started it, so that a test or script killed
   // in any way leaves no mount or loop device behind.
@@ -245,7 +260,7 @@ int main(int argc, char **argv) {
   if (!options.log_path.empty()) {
     disk.log_fd = open(options.log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (disk.log_fd < 0) {
-      fprintf(stderr, "disk-emulator: cannot open --log %s: %s\n", options.log_path.c_str(), strerror(errno));
+      say("cannot open --log " + options.log_path + ": " + strerror(errno));
       return exit_failed;
     }
   }

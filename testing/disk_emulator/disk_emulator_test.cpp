@@ -8,7 +8,9 @@
 // seek(d) = 2 + 8 * sqrt((d - 1) / 64): 2 ms over 1 track, 6 over 17, 10 over
 // 65. A block of 512 bytes passes in 10 / 128 ms. Times are means over a few
 // hundred reads, within tolerances that a machine busy with other work keeps
-// and a wrong model breaks.
+// and a wrong model breaks: 12 %, and above that the round trip through the
+// loop device and FUSE, which takes a few tenths of a millisecond more when
+// other work keeps the processors busy.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/loop.h>
@@ -30,7 +32,7 @@ namespace {
 
 constexpr int64_t track = 64 << 10;
 constexpr double turn_ms = 10, overhead_ms = 0.5, block_ms = 10.0 / 128;
-constexpr double tolerance = 0.12;
+constexpr double tolerance = 0.12, round_trip_ms = 0.5;
 
 disk_model test_drive(bool track_buffer) {
   disk_model model;
@@ -44,11 +46,13 @@ disk_model test_drive(bool track_buffer) {
   return model;
 }
 
-// The measured mean beside the model's, for whoever checks the emulator's
-// accuracy on a machine of theirs.
-void show_mean(const char *what, double measured, double model) {
+// Checks a mean time against the model's, and shows both for whoever checks
+// the emulator's accuracy on a machine of theirs.
+void expect_mean(const char *what, double measured, double model) {
   printf("%s: %.3f ms a read, the model's %.3f (%+.1f %%)\n", what, measured, model,
          100 * (measured - model) / model);
+  EXPECT_GE(measured, model * (1 - tolerance)) << what;
+  EXPECT_LE(measured, model * (1 + tolerance) + round_trip_ms) << what;
 }
 
 double mean(const std::vector<double> &values) {
@@ -152,10 +156,10 @@ TEST_F(drive, waits_half_a_turn_on_average_within_a_track) {
   if (!started()) return;
   std::vector<double> times;
   for (int i = 0; i < 300; ++i) times.push_back(time_read(random_block(3), 512));
-  double expected = overhead_ms + turn_ms / 2 + block_ms;
-  show_mean("random blocks of one track", mean(times), expected);
-  EXPECT_NEAR(expected, mean(times), tolerance * expected);
-  EXPECT_NEAR(0.8 * turn_ms, quantile(times, 0.9) - quantile(times, 0.1), 0.15 * 0.8 * turn_ms);
+  expect_mean("random blocks of one track", mean(times), overhead_ms + turn_ms / 2 + block_ms);
+  double spread = quantile(times, 0.9) - quantile(times, 0.1);
+  printf("their 10th to 90th percentile: %.3f ms apart, the model's %.3f\n", spread, 0.8 * turn_ms);
+  EXPECT_NEAR(0.8 * turn_ms, spread, 0.15 * 0.8 * turn_ms);
 }
 
 struct seek_case {
@@ -173,9 +177,8 @@ TEST_P(seeks, take_the_time_of_their_distance) {
   std::vector<double> times;
   for (int i = 0; i < 200; ++i)
     times.push_back(time_read(random_block(i % 2 == 0 ? GetParam().tracks : 0), 512));
-  double expected = overhead_ms + GetParam().seek_ms + turn_ms / 2 + block_ms;
-  show_mean(("seeks over " + std::to_string(GetParam().tracks) + " tracks").c_str(), mean(times), expected);
-  EXPECT_NEAR(expected, mean(times), tolerance * expected);
+  expect_mean(("seeks over " + std::to_string(GetParam().tracks) + " tracks").c_str(), mean(times),
+              overhead_ms + GetParam().seek_ms + turn_ms / 2 + block_ms);
 }
 
 INSTANTIATE_TEST_SUITE_P(, seeks, testing::Values(seek_case{1, 2}, seek_case{17, 6}, seek_case{65, 10}),
@@ -192,9 +195,8 @@ TEST_F(drive, answers_the_next_blocks_from_the_track_buffer) {
   time_read(2 * track, 512);
   std::vector<double> times;
   for (int i = 1; i < 100; ++i) times.push_back(time_read(2 * track + i * 512, 512));
-  show_mean("blocks read ahead", mean(times), overhead_ms);
   EXPECT_GE(quantile(times, 0), overhead_ms);
-  EXPECT_LT(mean(times), 2 * overhead_ms);
+  expect_mean("blocks read ahead", mean(times), overhead_ms);
 }
 
 // Whether node is attached to a file of the device image_device.
@@ -270,15 +272,37 @@ TEST(emulated_disk, leaves_nothing_behind_when_its_starter_is_killed) {
   EXPECT_EQ(0, stop_emulated_disk(&disk, &why)) << why;
 }
 
-TEST(emulated_disk, refuses_a_bad_value_by_name) {
+struct refusal_case {
+  const char *name;
+  std::vector<std::string> args;
+  const char *err;
+};
+
+class emulator_refusals : public testing::TestWithParam<refusal_case> {};
+
+// Named by the emulator itself, with its status for a bad command line, and
+// the outside text in it made safe for a terminal.
+TEST_P(emulator_refusals, name_what_is_wrong) {
+  std::vector<std::string> argv = {bin_dir() + "/disk-emulator"};
+  argv.insert(argv.end(), GetParam().args.begin(), GetParam().args.end());
   program_options options;
   options.timeout_ms = 10000;
   program_run run;
-  ASSERT_TRUE(run_program({bin_dir() + "/disk-emulator", "--rpm", "0", "mnt"}, &options, &run)) << run.error;
+  ASSERT_TRUE(run_program(argv, &options, &run)) << run.error;
   EXPECT_EQ(2, run.status);
-  EXPECT_EQ("disk-emulator: --rpm 0: must be from 60 to 100000\n(disk-emulator --help lists the options)\n",
-            run.err);
+  EXPECT_EQ(GetParam().err, run.err);
   EXPECT_EQ("", run.out);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    , emulator_refusals,
+    testing::Values(refusal_case{"a_bad_value",
+                                 {"--rpm", "0\x1b[2J", "mnt"},
+                                 "disk-emulator: --rpm 0\\x1b[2J: not a number\n"
+                                 "(disk-emulator --help lists the options)\n"},
+                    refusal_case{"a_mount_point_that_is_no_folder",
+                                 {"/dev/null"},
+                                 "disk-emulator: cannot mount at /dev/null: Not a directory\n"}),
+    [](const testing::TestParamInfo<refusal_case> &info) { return info.param.name; });
 
 }  // namespace

@@ -23,6 +23,8 @@ const char emulator_usage[] =
     "  --loop                 attach the image to a loop device (read-only, direct I/O)\n"
     "                         and print its node; detached when the emulator ends\n"
     "  --print-model          print the model's values and what follows from them\n"
+    "It ends, unmounting and letting go of the loop device, on SIGINT, SIGTERM or\n"
+    "SIGHUP, or when the process that started it ends.\n"
     "Exit status: 0 when unmounted or ended by a signal; 1 on a failure while serving;\n"
     "2 for a bad command line; 3 when the system refuses FUSE or a loop device.\n";
 
