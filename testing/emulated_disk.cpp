@@ -114,7 +114,7 @@ int start_emulated_disk(const disk_model *model, emulated_disk *disk, std::strin
   }
   const char *tmp = getenv("TMPDIR");
   std::string folder = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/emulated-disk.XXXXXX";
-  if (mkdtemp(folder.data()) == nullptr || mkdir((folder + "/mnt").c_str(), 0755) != 0) {
+  if (mkdtemp(folder.data()) == nullptr) {
     *why = "cannot make a folder " + folder + ": " + strerror(errno);
     return -1;
   }
@@ -125,10 +125,10 @@ int start_emulated_disk(const disk_model *model, emulated_disk *disk, std::strin
   for (const std::string &option : format_model_options(model)) args.push_back(option);
   args.push_back(folder + "/mnt");
   int out = -1;
-  disk->pid = start_emulator(args, folder + "/emulator.err", &out);
   std::string ignored;
-  if (disk->pid < 0) {
-    *why = "cannot start " + emulator_path() + ": " + strerror(errno);
+  if (mkdir((folder + "/mnt").c_str(), 0755) != 0 ||
+      (disk->pid = start_emulator(args, folder + "/emulator.err", &out)) < 0) {
+    *why = "cannot start " + emulator_path() + " in " + folder + ": " + strerror(errno);
     stop_emulated_disk(disk, &ignored);
     return -1;
   }
@@ -141,15 +141,18 @@ int start_emulated_disk(const disk_model *model, emulated_disk *disk, std::strin
     disk->image_device = image.st_dev;
     return 0;
   }
+  // Having closed its output, an emulator that ended is about to be reaped.
   int status = 0;
-  bool ended = waitpid(disk->pid, &status, WNOHANG) == disk->pid;
+  bool ended = false;
+  for (long long deadline = now_ms() + 1000; !ended && now_ms() < deadline; pause_ms(5))
+    ended = waitpid(disk->pid, &status, WNOHANG) == disk->pid;
   if (ended) disk->pid = -1;
   std::string err = read_text(folder + "/emulator.err");
-  disk->refused = ended && WIFEXITED(status) && WEXITSTATUS(status) == exit_refused;
   *why = ended ? "disk-emulator ended without a loop device: " + err
                : "disk-emulator named no loop device within " + std::to_string(start_timeout_ms / 1000) +
                      " s (it printed \"" + node + "\"): " + err;
   stop_emulated_disk(disk, &ignored);
+  disk->refused = ended && WIFEXITED(status) && WEXITSTATUS(status) == exit_refused;
   return -1;
 }
 

@@ -17,6 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -240,7 +241,9 @@ int main(int argc, char **argv) {
     return fflush(stdout) == 0 ? 0 : exit_failed;
   }
   struct stat folder;
-  int unusable = stat(options.mount_point.c_str(), &folder) != 0 ? errno : S_ISDIR(folder.st_mode) ? 0 : ENOTDIR;
+  int unusable = stat(options.mount_point.c_str(), &folder) != 0 ? errno
+                 : S_ISDIR(folder.st_mode)                       ? 0
+                                                                 : ENOTDIR;
   if (unusable != 0) {
     say("cannot mount at " + options.mount_point + ": " + strerror(unusable));
     return exit_usage;

@@ -15,9 +15,11 @@
 // wait.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <linux/loop.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -230,20 +232,21 @@ bool has_ended(int pid) {
   return !std::getline(stat, line) || line.find(") Z ") != std::string::npos;
 }
 
-// The test that started the disk is killed (a child process, here): the
-// emulator unmounts itself and lets the kernel detach the loop device.
-TEST(emulated_disk, leaves_nothing_behind_when_its_starter_is_killed) {
+// Starts a disk in a child process, standing for a test, which says on a pipe
+// "started PID IMAGE_DEVICE NODE FOLDER", "refused WHY" or "failed WHY", and
+// is then killed. Without mounts, the child may no longer mount anything
+// (nor may the emulator it starts), as in a container without the right.
+std::string start_in_child(const disk_model *model, bool without_mounts) {
   int ends[2];
-  ASSERT_EQ(0, pipe(ends));
+  if (pipe(ends) != 0) return "failed pipe";
   pid_t starter = fork();
-  ASSERT_GE(starter, 0);
   if (starter == 0) {
     close(ends[0]);
-    disk_model model = test_drive(true);
+    if (without_mounts) prctl(PR_CAPBSET_DROP, CAP_SYS_ADMIN);
     emulated_disk disk;
     std::string why;
     std::ostringstream said;
-    if (start_emulated_disk(&model, &disk, &why) == 0)
+    if (start_emulated_disk(model, &disk, &why) == 0)
       said << "started " << disk.pid << " " << disk.image_device << " " << disk.node << " " << disk.folder;
     else
       said << (disk.refused ? "refused " : "failed ") << why;
@@ -254,12 +257,31 @@ TEST(emulated_disk, leaves_nothing_behind_when_its_starter_is_killed) {
     _exit(0);
   }
   close(ends[1]);
-  std::string said;
+  std::string said = starter < 0 ? "failed fork" : "";
   char chunk[4096];
-  for (ssize_t n; (n = read(ends[0], chunk, sizeof chunk)) > 0;) said.append(chunk, (size_t)n);
+  for (ssize_t n; starter > 0 && (n = read(ends[0], chunk, sizeof chunk)) > 0;) said.append(chunk, (size_t)n);
   close(ends[0]);
-  kill(starter, SIGKILL);
-  waitpid(starter, nullptr, 0);
+  if (starter > 0) kill(starter, SIGKILL), waitpid(starter, nullptr, 0);
+  return said;
+}
+
+// A system that will not mount is told from a fault of the test's own, so
+// that the one skips and the other fails.
+TEST(emulated_disk, tells_a_refusal_from_a_failure) {
+  if (geteuid() != 0) SKIP_OR_FAIL("an emulated disk needs root (a FUSE mount and a loop device)");
+  disk_model model = test_drive(true);
+  std::string said = start_in_child(&model, true);
+  EXPECT_TRUE(said.starts_with("refused ")) << said;
+  model.rpm = 0;
+  said = start_in_child(&model, false);
+  EXPECT_TRUE(said.starts_with("failed ") && said.find("--rpm 0") != std::string::npos) << said;
+}
+
+// The test that started the disk is killed: the emulator unmounts itself and
+// lets the kernel detach the loop device.
+TEST(emulated_disk, leaves_nothing_behind_when_its_starter_is_killed) {
+  disk_model model = test_drive(true);
+  std::string said = start_in_child(&model, false);
   if (said.starts_with("refused ")) SKIP_OR_FAIL(said.substr(8));
   std::istringstream words(said);
   std::string outcome;
@@ -301,15 +323,15 @@ TEST_P(emulator_refusals, name_what_is_wrong) {
   EXPECT_EQ("", run.out);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    , emulator_refusals,
-    testing::Values(refusal_case{"a_bad_value",
-                                 {"--rpm", "0\x1b[2J", "mnt"},
-                                 "disk-emulator: --rpm 0\\x1b[2J: not a number\n"
-                                 "(disk-emulator --help lists the options)\n"},
-                    refusal_case{"a_mount_point_that_is_no_folder",
-                                 {"/dev/null"},
-                                 "disk-emulator: cannot mount at /dev/null: Not a directory\n"}),
-    [](const testing::TestParamInfo<refusal_case> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(, emulator_refusals,
+                         testing::Values(refusal_case{"a_bad_value",
+                                                      {"--rpm", "0\x1b[2J", "mnt"},
+                                                      "disk-emulator: --rpm 0\\x1b[2J: not a number\n"
+                                                      "(disk-emulator --help lists the options)\n"},
+                                         refusal_case{
+                                             "a_mount_point_that_is_no_folder",
+                                             {"/dev/null"},
+                                             "disk-emulator: cannot mount at /dev/null: Not a directory\n"}),
+                         [](const testing::TestParamInfo<refusal_case> &info) { return info.param.name; });
 
 }  // namespace
