@@ -209,13 +209,21 @@ static int serve_disk(const emulator_options *options, served_disk *disk) {
   loop_attachment loop;
   loop.image = options->mount_point + "/" + image_name;
   loop.server = pthread_self();
+  // The signals that end the serving are taken by this thread alone, and
+  // wait once it has ended: the tear-down below always runs to its end.
+  sigset_t ending;
+  sigemptyset(&ending);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, signal);
+  pthread_sigmask(SIG_BLOCK, &ending, nullptr);
   pthread_t attacher;
   bool attaching = options->attach_loop && pthread_create(&attacher, nullptr, attach_image, &loop) == 0;
+  pthread_sigmask(SIG_UNBLOCK, &ending, nullptr);
   if (options->attach_loop && !attaching) {
     say("cannot start a thread to attach the loop device");
     loop.status = exit_failed;
   }
   int served = loop.status == 0 ? fuse_session_loop(session) : 0;
+  pthread_sigmask(SIG_BLOCK, &ending, nullptr);
   fuse_remove_signal_handlers(session);
   fuse_session_unmount(session);
   // Ends the connection, and so an open of the image still waiting for it.
