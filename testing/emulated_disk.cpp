@@ -156,14 +156,12 @@ int start_emulated_disk(const disk_model *model, emulated_disk *disk, std::strin
   return -1;
 }
 
-// Whether the loop device at node is still attached to the disk's image. Its
-// path may be gone with the mount, so the device number tells. Opening it
-// while no one else does makes the kernel detach it on the close.
-static bool is_attached(const std::string &node, uint64_t image_device) {
-  int fd = open(node.c_str(), O_RDONLY | O_CLOEXEC);
+// The image's path may be gone with its mount; its device number tells.
+bool is_emulated_disk_attached(const emulated_disk *disk) {
+  int fd = open(disk->node.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   loop_info64 info = {};
-  bool attached = ioctl(fd, LOOP_GET_STATUS64, &info) == 0 && info.lo_device == image_device;
+  bool attached = ioctl(fd, LOOP_GET_STATUS64, &info) == 0 && info.lo_device == disk->image_device;
   close(fd);
   return attached;
 }
@@ -191,9 +189,14 @@ int stop_emulated_disk(emulated_disk *disk, std::string *why) {
   umount2(mount_point.c_str(), MNT_DETACH);
   if (!disk->node.empty()) {
     long long deadline = now_ms() + detach_timeout_ms;
-    while (is_attached(disk->node, disk->image_device) && now_ms() < deadline) pause_ms(5);
-    if (is_attached(disk->node, disk->image_device))
-      problems += disk->node + " is still attached: something holds it open; ";
+    while (is_emulated_disk_attached(disk) && now_ms() < deadline) pause_ms(5);
+    if (is_emulated_disk_attached(disk)) {
+      // Detached by the kernel once its last holder lets go.
+      int fd = open(disk->node.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd >= 0) ioctl(fd, LOOP_CLR_FD), close(fd);
+      problems += disk->node + " was still attached " + std::to_string(detach_timeout_ms / 1000) +
+                  " s after the emulator ended; something held it open; ";
+    }
   }
   for (const char *name : {"/reads.log", "/emulator.err"}) unlink((disk->folder + name).c_str());
   if (rmdir(mount_point.c_str()) != 0 && errno != ENOENT)

@@ -39,9 +39,13 @@ int start_emulated_disk(const disk_model *model, emulated_disk *disk, std::strin
 // Ends the emulator (SIGTERM, then SIGKILL after 10 s), unmounts its file
 // system if it is still there, waits up to 5 s for the loop device to be
 // detached and removes the folder. Returns 0, or -1 with why when something
-// is left behind (the loop device, still held open by someone else, is then
+// was left behind (a loop device still held open by someone else is then
 // detached when they close it). A disk that was never started is left alone.
 int stop_emulated_disk(emulated_disk *disk, std::string *why);
+
+// Whether the disk's loop device is still attached to its image. Its node,
+// opened and closed here, is detached at once when no one else holds it open.
+bool is_emulated_disk_attached(const emulated_disk *disk);
 
 // In a test or its SetUp: starts *disk with *model, or ends the test,
 // skipped (failed under CI) when the system refused, failed otherwise. Stop

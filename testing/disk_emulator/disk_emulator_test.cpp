@@ -10,15 +10,13 @@
 // hundred reads, within tolerances that a machine busy with other work keeps
 // and a wrong model breaks: 12 %, and above that the round trip through the
 // loop device and FUSE, which takes a few tenths of a millisecond more when
-// other work keeps the processors busy. Each mean leaves out the slowest and
-// the quickest 5 % of its reads, which leaves half a turn the mean of an even
-// wait.
+// other work keeps the processors busy. Each mean leaves out the quickest
+// and the slowest 5 % of its reads; an even wait keeps its mean of half a
+// turn.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
-#include <linux/loop.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -208,16 +206,6 @@ TEST_F(drive, answers_the_next_blocks_from_the_track_buffer) {
   expect_mean("blocks read ahead", middle_mean(times), overhead_ms);
 }
 
-// Whether node is attached to a file of the device image_device.
-bool attached_to(const std::string &node, uint64_t image_device) {
-  int fd = open(node.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  loop_info64 info = {};
-  bool attached = ioctl(fd, LOOP_GET_STATUS64, &info) == 0 && info.lo_device == image_device;
-  close(fd);
-  return attached;
-}
-
 bool is_mounted(const std::string &path) {
   std::ifstream mounts("/proc/self/mountinfo");
   for (std::string line; std::getline(mounts, line);)
@@ -293,9 +281,8 @@ TEST(emulated_disk, leaves_nothing_behind_when_its_starter_is_killed) {
   while (!has_ended(disk.pid) && std::chrono::steady_clock::now() < deadline) usleep(10000);
   EXPECT_TRUE(has_ended(disk.pid)) << "disk-emulator did not end within 10 s of its starter";
   EXPECT_FALSE(is_mounted(disk.folder + "/mnt")) << "still mounted";
-  while (attached_to(disk.node, disk.image_device) && std::chrono::steady_clock::now() < deadline)
-    usleep(10000);
-  EXPECT_FALSE(attached_to(disk.node, disk.image_device)) << disk.node << " still attached";
+  while (is_emulated_disk_attached(&disk) && std::chrono::steady_clock::now() < deadline) usleep(10000);
+  EXPECT_FALSE(is_emulated_disk_attached(&disk)) << disk.node << " still attached";
   disk.pid = -1;
   std::string why;
   EXPECT_EQ(0, stop_emulated_disk(&disk, &why)) << why;
