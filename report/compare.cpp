@@ -1,6 +1,8 @@
 #include "compare.h"
 
+#include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "stats.h"
 
@@ -39,14 +41,63 @@ bool make_compare_side(const report_input *input, compare_side *side, std::strin
   return true;
 }
 
-void compare_tables(const std::vector<run_row> *base, const std::vector<run_row> *other, double alpha,
+int64_t side_block_size(const compare_side *side) { return side->group.runs[0].drive->block_size; }
+
+// What pairs a row with the other side's: the bytes of one read, or of the
+// range read across.
+static double row_bytes(const compare_side *side, const run_row *row, bool random) {
+  return random ? (double)row->first * (double)side_block_size(side) : row->bytes_per_read;
+}
+
+// Each side's rows by their bytes, merged in table order; a row of one side
+// takes the first row of the other with the same bytes not yet taken.
+static void pair_rows(const compare_side *base, const compare_side *other, bool random,
+                      std::vector<compared_row> *rows) {
+  const std::vector<run_row> &base_rows = random ? base->random : base->sequential;
+  const std::vector<run_row> &other_rows = random ? other->random : other->sequential;
+  std::multimap<double, const run_row *> unmatched;
+  for (const run_row &row : other_rows) unmatched.emplace(row_bytes(other, &row, random), &row);
+  for (const run_row &row : base_rows) {
+    compared_row pair = {};
+    pair.base = &row;
+    pair.bytes = row_bytes(base, &row, random);
+    auto match = unmatched.find(pair.bytes);
+    if (match != unmatched.end()) {
+      pair.other = match->second;
+      unmatched.erase(match);
+    }
+    rows->push_back(pair);
+  }
+  for (const run_row &row : other_rows) {
+    double bytes = row_bytes(other, &row, random);
+    auto [first, last] = unmatched.equal_range(bytes);
+    for (auto at = first; at != last; ++at)
+      if (at->second == &row) {
+        compared_row pair = {};
+        pair.other = &row;
+        pair.bytes = bytes;
+        rows->push_back(pair);
+        break;
+      }
+  }
+  // Tables run from the smallest read up, and from the widest range down.
+  std::stable_sort(rows->begin(), rows->end(), [random](const compared_row &a, const compared_row &b) {
+    return random ? a.bytes > b.bytes : a.bytes < b.bytes;
+  });
+}
+
+void compare_tables(const compare_side *base, const compare_side *other, bool random, double alpha,
                     compared_table *table) {
   *table = compared_table{};
-  table->base_rows = base->size(), table->other_rows = other->size();
+  table->base_rows = (random ? base->random : base->sequential).size();
+  table->other_rows = (random ? other->random : other->sequential).size();
+  pair_rows(base, other, random, &table->rows);
   double log_sum = 0;
-  for (size_t i = 0; i < base->size() && i < other->size(); ++i) {
-    compared_row row = {};
-    row.base = &(*base)[i], row.other = &(*other)[i];
+  for (compared_row &row : table->rows) {
+    if (row.base == nullptr || row.other == nullptr) {
+      ++(row.base == nullptr ? table->unpaired_other : table->unpaired_base);
+      continue;
+    }
     row.coarse = row.base->coarse || row.other->coarse;
     row.failed_reads = row.base->failed_reads || row.other->failed_reads;
     row.compared = !row.base->us.empty() && !row.other->us.empty() && row.base->median_us > 0;
@@ -61,15 +112,15 @@ void compare_tables(const std::vector<run_row> *base, const std::vector<run_row>
         ++table->geomean_rows;
       }
     }
-    table->rows.push_back(row);
   }
   if (table->geomean_rows > 0) table->geomean_ratio = std::exp(log_sum / table->geomean_rows);
 }
 
 void compare_sides(const compare_side *base, const compare_side *other, double alpha, comparison *result) {
   result->base = base, result->other = other;
-  compare_tables(&base->sequential, &other->sequential, alpha, &result->sequential);
-  compare_tables(&base->random, &other->random, alpha, &result->random);
+  result->block_sizes_differ = side_block_size(base) != side_block_size(other);
+  compare_tables(base, other, false, alpha, &result->sequential);
+  compare_tables(base, other, true, alpha, &result->random);
   result->smallest_p = smallest_rank_test_p((int)base->group.runs.size(), (int)other->group.runs.size());
   result->can_reach_alpha = result->smallest_p < alpha;
 }

@@ -26,8 +26,13 @@ bool make_compare_side(const report_input *input, compare_side *side, std::strin
 
 enum compare_verdict { verdict_same, verdict_slower, verdict_faster };
 
+// A row of each side with the same bytes: sequential rows pair by their bytes
+// per read, random rows by their range in bytes, so that drives of other
+// block sizes or sizes are compared read for read. A row whose bytes the
+// other side has not is unpaired: listed, never compared.
 struct compared_row {
-  const run_row *base, *other;  // the row of each side, at the same place in its table
+  const run_row *base, *other;  // the row of each side; one of them null for an unpaired row
+  double bytes;                 // what pairs them: bytes per read (sequential) or range in bytes (random)
   bool compared;                // both sides measured it: the numbers below are set
   double delta_pct;             // the other's median us per read less the base's, in % of the base's
   double p;                     // two-sided, of the rank test of the two sides' us per read
@@ -37,24 +42,30 @@ struct compared_row {
 };
 
 struct compared_table {
-  std::vector<compared_row> rows;  // one per place both sides have, in table order
-  size_t base_rows, other_rows;    // the rows each side has
+  std::vector<compared_row> rows;   // every row of either side, paired where the other has its bytes,
+                                    // in table order (sequential: bytes rising; random: falling)
+  size_t base_rows, other_rows;     // the rows each side has
+  int unpaired_base, unpaired_other;  // rows of each side with no partner
   int geomean_rows;                // the rows of coarse_below_ms or more on both sides
   double geomean_ratio;            // the geometric mean of other / base medians over them; 0 with none
 };
 
-// Compares two tables row by row, as far as both go.
-void compare_tables(const std::vector<run_row> *base, const std::vector<run_row> *other, double alpha,
+// Compares one table of the two sides, row by row where their bytes match.
+void compare_tables(const compare_side *base, const compare_side *other, bool random, double alpha,
                     compared_table *table);
 
 struct comparison {
   const compare_side *base, *other;
+  bool block_sizes_differ;  // the two drives read blocks of other sizes
   compared_table sequential, random;
   double smallest_p;     // the smallest p the exact test can give for the two sides' run counts
   bool can_reach_alpha;  // smallest_p < alpha: a difference can show at all
 };
 
 void compare_sides(const compare_side *base, const compare_side *other, double alpha, comparison *result);
+
+// The block size of a side's drive.
+int64_t side_block_size(const compare_side *side);
 
 // "slower", "faster" or "~".
 const char *verdict_name(compare_verdict verdict);

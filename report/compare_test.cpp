@@ -5,6 +5,7 @@
 
 #include "compare.h"
 #include "figures.h"
+#include "output_compare.h"
 
 namespace {
 
@@ -109,6 +110,59 @@ TEST(compare, verdicts_deltas_and_geometric_mean) {
   compare_sides(&a, &b, default_alpha, &c);
   EXPECT_FALSE(c.can_reach_alpha);
   EXPECT_EQ(verdict_same, c.random.rows[0].verdict);
+}
+
+// A whole run of a drive as blockmeter makes it: 20 sequential steps of 1 to
+// 200 blocks and a random row per halving of n_blocks, each of 200 ms.
+report_drive whole_drive(int64_t block_size, int64_t n_blocks) {
+  report_drive d = {};
+  d.root = "d", d.block_size = block_size, d.n_blocks = n_blocks;
+  for (int64_t blocks : {1, 11, 21, 32, 42, 53, 63, 74, 84, 95, 105, 116, 126, 137, 147, 158, 168, 179, 189, 200})
+    d.sequential.rows.push_back(row(blocks, 1000, 200));
+  for (int64_t range = n_blocks; range > 1; range /= 2) d.random.rows.push_back(row(range, 1000, 200));
+  return d;
+}
+
+// 8 MiB of 512-byte blocks against 16 MiB of 4096-byte blocks: of the reads,
+// only 168 blocks of 512 B and 21 of 4096 B are the same bytes (84 KiB); of
+// the ranges, 8 MiB down to 8 KiB are both sides', 16 MiB is new's alone and
+// 4, 2 and 1 KiB base's alone.
+TEST(compare, rows_pair_by_their_bytes_across_geometries) {
+  report_input base = input("base", {whole_drive(512, 16384)}), other = input("new", {whole_drive(4096, 4096)});
+  compare_side a, b;
+  std::string problem;
+  ASSERT_TRUE(make_compare_side(&base, &a, &problem) && make_compare_side(&other, &b, &problem)) << problem;
+  comparison c;
+  compare_sides(&a, &b, default_alpha, &c);
+  EXPECT_TRUE(c.block_sizes_differ);
+
+  ASSERT_EQ(39u, c.sequential.rows.size());
+  std::vector<const compared_row *> paired;
+  for (const compared_row &r : c.sequential.rows)
+    if (r.base != nullptr && r.other != nullptr) paired.push_back(&r);
+  ASSERT_EQ(1u, paired.size());
+  EXPECT_EQ(168, paired[0]->base->first);
+  EXPECT_EQ(21, paired[0]->other->first);
+  EXPECT_EQ(86016, paired[0]->bytes);
+  EXPECT_TRUE(paired[0]->compared);
+  EXPECT_EQ(19, c.sequential.unpaired_base);
+  EXPECT_EQ(19, c.sequential.unpaired_other);
+  for (size_t i = 1; i < c.sequential.rows.size(); ++i)
+    EXPECT_LT(c.sequential.rows[i - 1].bytes, c.sequential.rows[i].bytes) << "row " << i;
+
+  ASSERT_EQ(15u, c.random.rows.size());
+  const compared_row &widest = c.random.rows[0], &first_paired = c.random.rows[1], &last = c.random.rows[14];
+  EXPECT_EQ(nullptr, widest.base);
+  EXPECT_EQ(16 << 20, widest.bytes);
+  EXPECT_FALSE(widest.compared);
+  EXPECT_EQ(16384, first_paired.base->first);
+  EXPECT_EQ(2048, first_paired.other->first);
+  EXPECT_EQ(2, last.base->first);
+  EXPECT_EQ(nullptr, last.other);
+  EXPECT_EQ(3, c.random.unpaired_base);
+  EXPECT_EQ(1, c.random.unpaired_other);
+  EXPECT_EQ(11 + 1, c.random.geomean_rows + c.sequential.geomean_rows) << "paired rows alone";
+  EXPECT_EQ(0u, pairing_note(&c).find("base reads blocks of 512 B and new of 4 KiB: ")) << pairing_note(&c);
 }
 
 }  // namespace

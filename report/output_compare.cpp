@@ -12,10 +12,38 @@ static std::string side_text(const compare_side *side) {
   return side->input->name + ": drive " + drive->root + ", " + count_of((int64_t)side->group.runs.size(), "run");
 }
 
-static std::string row_label(const compare_side *base, const compared_row *row, bool random) {
-  std::string text = table_row_label(base->group.runs[0].drive, row->base, random);
-  if (random && row->other->first != row->base->first) text += " / " + std::to_string(row->other->first) + " blocks";
-  return text;
+// How a row is named: by its bytes, with each side's blocks where the two
+// drives' blocks differ.
+static std::string row_label(const comparison *c, const compared_row *row, bool random) {
+  std::string blocks;
+  if (c->block_sizes_differ) {
+    if (row->base != nullptr) blocks = "base " + count_of(row->base->first, "block");
+    if (row->other != nullptr)
+      blocks += std::string(blocks.empty() ? "new " : ", new ") +
+                (row->base != nullptr ? std::to_string(row->other->first) : count_of(row->other->first, "block"));
+    blocks = " (" + blocks + ")";
+  }
+  if (random) return "range " + format_size(row->bytes) + blocks;
+  if (c->block_sizes_differ) return format_size(row->bytes) + blocks;
+  const run_row *side = row->base != nullptr ? row->base : row->other;
+  return count_of(side->first, "block") + " (" + format_size(row->bytes) + ")";
+}
+
+// The runs of a side that measured a row; 0 where the side has no such row.
+static size_t measured_runs(const run_row *side) { return side == nullptr ? 0 : side->us.size(); }
+
+static std::string side_median_text(const run_row *side, const text_symbols *symbols) {
+  return side == nullptr ? "-" : median_text(side, symbols);
+}
+
+static std::string runs_text(const compared_row *row) {
+  return std::to_string(measured_runs(row->base)) + "+" + std::to_string(measured_runs(row->other));
+}
+
+static std::string row_flags(const compared_row *row) {
+  if (row->base == nullptr || row->other == nullptr) return "unpaired";
+  return std::string(row->coarse ? "coarse" : "") + (row->coarse && row->failed_reads ? " " : "") +
+         (row->failed_reads ? "failed-reads" : "");
 }
 
 static std::string p_text(double p) { return p < 0.001 ? "<0.001" : format_fixed(p, 3); }
@@ -42,11 +70,18 @@ std::string reach_note(const comparison *c, double alpha) {
 
 std::string pairing_note(const comparison *c) {
   std::string note;
+  if (c->block_sizes_differ)
+    note = "base reads blocks of " + format_size((double)side_block_size(c->base)) + " and new of " +
+           format_size((double)side_block_size(c->other)) +
+           ": sequential rows are paired by bytes per read, random rows by the range in bytes";
   for (const compared_table *table : {&c->sequential, &c->random}) {
-    if (table->base_rows == table->other_rows) continue;
+    if (table->unpaired_base == 0 && table->unpaired_other == 0) continue;
     note += std::string(note.empty() ? "" : "; ") + (table == &c->random ? "random" : "sequential") + " table: " +
-            std::to_string(table->other_rows) + " rows against the base's " + std::to_string(table->base_rows) +
-            ", compared as far as both go";
+            std::to_string(table->unpaired_base) + " of base's " + std::to_string(table->base_rows) +
+            " rows and " + std::to_string(table->unpaired_other) + " of new's " +
+            std::to_string(table->other_rows) + " have no row of the same " +
+            (table == &c->random ? "range" : "bytes per read") +
+            " on the other side: listed as unpaired, not compared";
   }
   return note;
 }
@@ -55,13 +90,10 @@ static void write_table_text(const comparison *c, bool random, std::string *out)
   const compared_table *table = random ? &c->random : &c->sequential;
   std::vector<std::vector<std::string>> rows = {
       {random ? "random reads" : "sequential reads", "base us/read", "new us/read", "delta", "p", "runs", ""}};
-  for (const compared_row &row : table->rows) {
-    std::string flags = std::string(row.coarse ? "coarse" : "") + (row.coarse && row.failed_reads ? " " : "") +
-                        (row.failed_reads ? "failed-reads" : "");
-    rows.push_back({row_label(c->base, &row, random), median_text(row.base, &plain_symbols),
-                    median_text(row.other, &plain_symbols), delta_text(&row), row.compared ? p_text(row.p) : "-",
-                    std::to_string(row.base->us.size()) + "+" + std::to_string(row.other->us.size()), flags});
-  }
+  for (const compared_row &row : table->rows)
+    rows.push_back({row_label(c, &row, random), side_median_text(row.base, &plain_symbols),
+                    side_median_text(row.other, &plain_symbols), delta_text(&row),
+                    row.compared ? p_text(row.p) : "-", runs_text(&row), row_flags(&row)});
   write_columns(&rows, "", out);
   *out += "geomean: " + geomean_text(table) + "\n";
 }
@@ -85,38 +117,49 @@ void write_compare_text(const std::vector<comparison> *comparisons, double alpha
            "largest run, in % of it.\ndelta: new's median against base's (+: new is slower per read); ~: no "
            "difference the Mann-Whitney U test (two-sided) can tell from noise at p < " +
            format_shortest(alpha) + ".\nruns: base+new runs that measured the row; coarse: under " +
-           std::to_string(coarse_below_ms) + " ms in some run, where the 1 ms tick is over 1 % of the time.\n";
+           std::to_string(coarse_below_ms) +
+           " ms in some run, where the 1 ms tick is over 1 % of the time; unpaired: a row whose bytes the other "
+           "side did not read, not compared.\n";
 }
 
 void write_compare_csv(const std::vector<comparison> *comparisons, report_sink *out) {
   out->text +=
       "file,test,blocks_per_read,range_blocks,base_runs,base_us_per_read,base_min_us,base_max_us,runs,us_per_read,"
-      "min_us,max_us,delta_pct,p_value,verdict,flags\r\n";
+      "min_us,max_us,delta_pct,p_value,verdict,flags,bytes_per_read,range_bytes,base_file,base_root\r\n";
   for (const comparison &c : *comparisons)
     for (bool random : {false, true})
       for (const compared_row &row : (random ? c.random : c.sequential).rows) {
-        auto stat = [](const run_row *side, double value) {
-          return side->us.empty() ? std::string() : format_exact(value);
+        auto stat = [](const run_row *side, double run_row::*value) {
+          return side == nullptr || side->us.empty() ? std::string() : format_exact(side->*value);
         };
-        std::string flags = std::string(row.coarse ? "coarse" : "") + (row.coarse && row.failed_reads ? " " : "") +
-                            (row.failed_reads ? "failed-reads" : "");
+        // BASE's blocks and range, or NEW's where only NEW has the row.
+        const run_row *named = row.base != nullptr ? row.base : row.other;
+        bool paired = row.base != nullptr && row.other != nullptr;
+        // The bytes of one read, where both sides read the same (a random
+        // read is one block of each side's drive).
+        double read_bytes = named->bytes_per_read;
+        bool one_read_size = !paired || row.other->bytes_per_read == read_bytes;
         std::string fields[] = {csv_field(c.other->input->name),
                                 random ? "random" : "sequential",
-                                random ? "1" : std::to_string(row.base->first),
-                                random ? std::to_string(row.base->first) : "",
-                                std::to_string(row.base->us.size()),
-                                stat(row.base, row.base->median_us),
-                                stat(row.base, row.base->min_us),
-                                stat(row.base, row.base->max_us),
-                                std::to_string(row.other->us.size()),
-                                stat(row.other, row.other->median_us),
-                                stat(row.other, row.other->min_us),
-                                stat(row.other, row.other->max_us),
+                                random ? "1" : std::to_string(named->first),
+                                random ? std::to_string(named->first) : "",
+                                std::to_string(measured_runs(row.base)),
+                                stat(row.base, &run_row::median_us),
+                                stat(row.base, &run_row::min_us),
+                                stat(row.base, &run_row::max_us),
+                                std::to_string(measured_runs(row.other)),
+                                stat(row.other, &run_row::median_us),
+                                stat(row.other, &run_row::min_us),
+                                stat(row.other, &run_row::max_us),
                                 row.compared ? format_exact(row.delta_pct) : "",
                                 row.compared ? format_shortest(row.p) : "",
-                                verdict_name(row.verdict),
-                                csv_field(flags)};
-        for (const std::string &field : fields) out->text += field + (&field == &fields[15] ? "\r\n" : ",");
+                                paired ? verdict_name(row.verdict) : "",
+                                csv_field(row_flags(&row)),
+                                one_read_size ? format_exact(read_bytes) : "",
+                                random ? format_exact(row.bytes) : "",
+                                csv_field(c.base->input->name),
+                                csv_field(c.base->group.runs[0].drive->root)};
+        for (const std::string &field : fields) out->text += field + (&field == &fields[19] ? "\r\n" : ",");
         drain_sink(out, false);
       }
 }
@@ -149,16 +192,22 @@ static json table_json(const compared_table *table, bool random) {
     json flags = json::array();
     if (row.coarse) flags.push_back("coarse");
     if (row.failed_reads) flags.push_back("failed-reads");
+    bool paired = row.base != nullptr && row.other != nullptr;
+    if (!paired) flags.push_back("unpaired");
+    auto blocks = [](const run_row *side) { return side == nullptr ? json(nullptr) : json(side->first); };
     json entry;
-    if (random)
-      entry["range_blocks"] = row.base->first, entry["other_range_blocks"] = row.other->first;
-    else
-      entry["blocks_per_read"] = row.base->first;
-    entry["base"] = stats_json(row.base);
-    entry["new"] = stats_json(row.other);
+    if (random) {
+      entry["range_bytes"] = row.bytes;
+      entry["range_blocks"] = blocks(row.base), entry["other_range_blocks"] = blocks(row.other);
+    } else {
+      entry["bytes_per_read"] = row.bytes;
+      entry["blocks_per_read"] = blocks(row.base), entry["other_blocks_per_read"] = blocks(row.other);
+    }
+    entry["base"] = row.base == nullptr ? json(nullptr) : stats_json(row.base);
+    entry["new"] = row.other == nullptr ? json(nullptr) : stats_json(row.other);
     entry["delta_pct"] = row.compared ? json(row.delta_pct) : json(nullptr);
     entry["p_value"] = row.compared ? json(row.p) : json(nullptr);
-    entry["verdict"] = verdict_name(row.verdict);
+    entry["verdict"] = paired ? json(verdict_name(row.verdict)) : json(nullptr);
     entry["flags"] = flags;
     rows.push_back(entry);
   }
@@ -210,16 +259,16 @@ static void write_table_html(const comparison *c, bool random, std::string *out)
           html_header_row({random ? "range" : "read size", "base \xc2\xb5s/read", "new \xc2\xb5s/read", "delta", "p",
                            "runs", "verdict", "flags"}) +
           "</thead>\n<tbody>\n";
-  for (const compared_row &row : *&table->rows) {
-    std::string flags = std::string(row.coarse ? "coarse" : "") + (row.coarse && row.failed_reads ? " " : "") +
-                        (row.failed_reads ? "failed-reads" : "");
+  for (const compared_row &row : table->rows) {
+    std::string flags = row_flags(&row);
     const char *cls = row.verdict == verdict_slower ? "slower" : row.verdict == verdict_faster ? "faster" : nullptr;
-    *out += "<tr>" + html_cell(escape_xml(row_label(c->base, &row, random)), "text") +
-            html_cell(escape_xml(median_text(row.base, &rich_symbols))) +
-            html_cell(escape_xml(median_text(row.other, &rich_symbols))) + html_cell(escape_xml(delta_text(&row)), cls) +
-            html_cell(row.compared ? escape_xml(p_text(row.p)) : "-") +
-            html_cell(std::to_string(row.base->us.size()) + "+" + std::to_string(row.other->us.size())) +
-            html_cell(verdict_name(row.verdict), cls) + html_cell(flags, "text") + "</tr>\n";
+    bool paired = row.base != nullptr && row.other != nullptr;
+    *out += "<tr>" + html_cell(escape_xml(row_label(c, &row, random)), "text") +
+            html_cell(escape_xml(side_median_text(row.base, &rich_symbols))) +
+            html_cell(escape_xml(side_median_text(row.other, &rich_symbols))) +
+            html_cell(escape_xml(delta_text(&row)), cls) + html_cell(row.compared ? escape_xml(p_text(row.p)) : "-") +
+            html_cell(runs_text(&row)) + html_cell(paired ? verdict_name(row.verdict) : "-", cls) +
+            html_cell(flags, "text") + "</tr>\n";
   }
   *out += "</tbody>\n</table>\n<p>geometric mean of new / base: " + escape_xml(geomean_text(table)) + "</p>\n";
 }

@@ -302,7 +302,7 @@ TEST(output, every_form_of_a_comparison_carries_its_verdicts) {
       << text.text;
   EXPECT_NE(std::string::npos,
             csv.text.find("\r\nthrottled,sequential,1,,4,227.5,116,374,4,438.5,422,463,92.74725274725274,"
-                          "0.02857142857142857,slower,\r\n"))
+                          "0.02857142857142857,slower,,512,,as-is,/dev/loop0\r\n"))
       << csv.text.substr(0, 600);
   nlohmann::json document = nlohmann::json::parse(json.text);
   const nlohmann::json &first = document["comparisons"][0]["sequential"]["rows"][0];
