@@ -103,9 +103,20 @@ void compare_tables(const compare_side *base, const compare_side *other, bool ra
     row.compared = !row.base->us.empty() && !row.other->us.empty() && row.base->median_us > 0;
     if (row.compared) {
       row.delta_pct = (row.other->median_us - row.base->median_us) / row.base->median_us * 100;
-      row.p = rank_test_p(row.base->us.data(), (int)row.base->us.size(), row.other->us.data(),
-                          (int)row.other->us.size());
-      if (row.p < alpha && row.delta_pct != 0) row.verdict = row.delta_pct > 0 ? verdict_slower : verdict_faster;
+      int na = (int)row.base->us.size(), nb = (int)row.other->us.size();
+      rank_test test;
+      test_ranks(row.base->us.data(), na, row.other->us.data(), nb, &test);
+      row.p = test.p;
+      row.direction = rank_test_direction(&test, na, nb);
+      // The medians can point the other way from the ranks (two modes, say):
+      // a verdict the reader would take from the delta must not contradict it.
+      int delta_direction = row.delta_pct > 0 ? 1 : row.delta_pct < 0 ? -1 : 0;
+      if (row.p < alpha && row.direction != 0) {
+        if (delta_direction == row.direction)
+          row.verdict = row.direction > 0 ? verdict_slower : verdict_faster;
+        else
+          row.medians_disagree = true;
+      }
       bool whole = (int)row.base->us.size() == row.base->runs && (int)row.other->us.size() == row.other->runs;
       if (whole && !row.coarse && !row.failed_reads && row.other->median_us > 0) {
         log_sum += std::log(row.other->median_us / row.base->median_us);

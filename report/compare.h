@@ -36,7 +36,9 @@ struct compared_row {
   bool compared;                // both sides measured it: the numbers below are set
   double delta_pct;             // the other's median us per read less the base's, in % of the base's
   double p;                     // two-sided, of the rank test of the two sides' us per read
-  compare_verdict verdict;      // slower or faster when p < alpha, else the same
+  int direction;                // which way the test finds the other's times: 1 longer, -1 shorter, 0 neither
+  compare_verdict verdict;      // when p < alpha, slower or faster as the test's direction says, else the same
+  bool medians_disagree;        // p < alpha, but the medians' change is not the test's way: the same
   bool coarse;                  // some run of either side measured it in under coarse_below_ms
   bool failed_reads;            // some run of either side had reads fail there
 };

@@ -165,4 +165,42 @@ TEST(compare, rows_pair_by_their_bytes_across_geometries) {
   EXPECT_EQ(0u, pairing_note(&c).find("base reads blocks of 512 B and new of 4 KiB: ")) << pairing_note(&c);
 }
 
+// Two modes a side, 30 runs each. Base: 12 runs of 50 to 61 us, 18 of 100
+// to 117 (median 102.5). New: 16 runs of 80 to 95, 14 of 1000 to 1013
+// (median 94.5, -7.8 %). Yet new's 16 short runs each beat base's 12 short
+// ones and its 14 long ones beat all 30: U = 16 * 12 + 14 * 30 = 612 of 900,
+// far above the middle 450 (p 0.016): the test finds new slower. The row
+// says neither, and why.
+TEST(compare, a_verdict_follows_its_test_and_no_median_contradicts_it) {
+  report_input base = input("base", {}), other = input("new", {});
+  for (int i = 0; i < 30; ++i) {
+    base.drives.push_back(drive("d", {{1000, i < 12 ? 50 + i : 100 + (i - 12)}}));
+    other.drives.push_back(drive("d", {{1000, i < 16 ? 80 + i : 1000 + (i - 16)}}));
+  }
+  compare_side a, b;
+  std::string problem;
+  ASSERT_TRUE(make_compare_side(&base, &a, &problem) && make_compare_side(&other, &b, &problem)) << problem;
+  comparison c;
+  compare_sides(&a, &b, default_alpha, &c);
+  const compared_row &row = c.random.rows[0];
+  EXPECT_NEAR((94.5 - 102.5) / 102.5 * 100, row.delta_pct, 1e-9);
+  EXPECT_LT(row.p, default_alpha);
+  EXPECT_EQ(1, row.direction);
+  EXPECT_EQ(verdict_same, row.verdict);
+  EXPECT_TRUE(row.medians_disagree);
+  std::vector<comparison> one = {c};
+  report_sink text;
+  write_compare_text(&one, default_alpha, &text);
+  EXPECT_NE(std::string::npos, text.text.find("\nnote: range 8 KiB: the rank test finds new slower (p 0.016), but "
+                                              "new's median is 7.8 % lower: no verdict, shown as ~\n"))
+      << text.text;
+
+  // Shift new's short runs above base's long ones: both now say slower.
+  for (int i = 0; i < 16; ++i) other.drives[i].random.rows[0].ms = 200 + i;
+  ASSERT_TRUE(make_compare_side(&other, &b, &problem)) << problem;
+  compare_sides(&a, &b, default_alpha, &c);
+  EXPECT_EQ(verdict_slower, c.random.rows[0].verdict);
+  EXPECT_FALSE(c.random.rows[0].medians_disagree);
+}
+
 }  // namespace

@@ -1,4 +1,5 @@
 // The comparison in each of the report's forms.
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "compare.h"
@@ -42,8 +43,20 @@ static std::string runs_text(const compared_row *row) {
 
 static std::string row_flags(const compared_row *row) {
   if (row->base == nullptr || row->other == nullptr) return "unpaired";
-  return std::string(row->coarse ? "coarse" : "") + (row->coarse && row->failed_reads ? " " : "") +
-         (row->failed_reads ? "failed-reads" : "");
+  std::string flags = std::string(row->coarse ? "coarse" : "") + (row->coarse && row->failed_reads ? " " : "") +
+                      (row->failed_reads ? "failed-reads" : "");
+  if (row->medians_disagree) flags += flags.empty() ? "medians-disagree" : " medians-disagree";
+  return flags;
+}
+
+// Why a row the test finds different reads ~: its medians point the other way.
+static std::string disagreement_note(const comparison *c, const compared_row *row, bool random) {
+  return row_label(c, row, random) + ": the rank test finds new " + (row->direction > 0 ? "slower" : "faster") +
+         " (p " + format_p(row->p) + "), but new's median is " +
+         (row->delta_pct == 0 ? std::string("the same as base's")
+                              : format_fixed(std::fabs(row->delta_pct), 1) + " % " +
+                                    (row->delta_pct > 0 ? "higher" : "lower")) +
+         ": no verdict, shown as ~";
 }
 
 static std::string p_text(double p) { return p < 0.001 ? "<0.001" : format_fixed(p, 3); }
@@ -95,6 +108,8 @@ static void write_table_text(const comparison *c, bool random, std::string *out)
                     side_median_text(row.other, &plain_symbols), delta_text(&row),
                     row.compared ? p_text(row.p) : "-", runs_text(&row), row_flags(&row)});
   write_columns(&rows, "", out);
+  for (const compared_row &row : table->rows)
+    if (row.medians_disagree) *out += "note: " + disagreement_note(c, &row, random) + "\n";
   *out += "geomean: " + geomean_text(table) + "\n";
 }
 
@@ -119,7 +134,8 @@ void write_compare_text(const std::vector<comparison> *comparisons, double alpha
            format_shortest(alpha) + ".\nruns: base+new runs that measured the row; coarse: under " +
            std::to_string(coarse_below_ms) +
            " ms in some run, where the 1 ms tick is over 1 % of the time; unpaired: a row whose bytes the other "
-           "side did not read, not compared.\n";
+           "side did not read, not compared; medians-disagree: the test finds a difference one way while the "
+           "medians move the other way, so no verdict.\n";
 }
 
 void write_compare_csv(const std::vector<comparison> *comparisons, report_sink *out) {
@@ -186,12 +202,13 @@ static json stats_json(const run_row *side) {
           {"spread_pct", spread_pct(side)}};
 }
 
-static json table_json(const compared_table *table, bool random) {
+static json table_json(const comparison *c, const compared_table *table, bool random) {
   json rows = json::array();
   for (const compared_row &row : table->rows) {
     json flags = json::array();
     if (row.coarse) flags.push_back("coarse");
     if (row.failed_reads) flags.push_back("failed-reads");
+    if (row.medians_disagree) flags.push_back("medians-disagree");
     bool paired = row.base != nullptr && row.other != nullptr;
     if (!paired) flags.push_back("unpaired");
     auto blocks = [](const run_row *side) { return side == nullptr ? json(nullptr) : json(side->first); };
@@ -209,6 +226,7 @@ static json table_json(const compared_table *table, bool random) {
     entry["p_value"] = row.compared ? json(row.p) : json(nullptr);
     entry["verdict"] = paired ? json(verdict_name(row.verdict)) : json(nullptr);
     entry["flags"] = flags;
+    if (row.medians_disagree) entry["note"] = disagreement_note(c, &row, random);
     rows.push_back(entry);
   }
   json geomean = nullptr;
@@ -227,8 +245,8 @@ void write_compare_json(const std::vector<comparison> *comparisons, double alpha
                     {"smallest_p", c.smallest_p},
                     {"can_reach_alpha", c.can_reach_alpha},
                     {"pairing_note", pairing.empty() ? json(nullptr) : json(pairing)},
-                    {"sequential", table_json(&c.sequential, false)},
-                    {"random", table_json(&c.random, true)}});
+                    {"sequential", table_json(&c, &c.sequential, false)},
+                    {"random", table_json(&c, &c.random, true)}});
   }
   json document = {{"generator", "blockmeter-report " BLOCKMETER_VERSION},
                    {"test", "Mann-Whitney U, two-sided, of us per read"},
@@ -270,7 +288,10 @@ static void write_table_html(const comparison *c, bool random, std::string *out)
             html_cell(runs_text(&row)) + html_cell(paired ? verdict_name(row.verdict) : "-", cls) +
             html_cell(flags, "text") + "</tr>\n";
   }
-  *out += "</tbody>\n</table>\n<p>geometric mean of new / base: " + escape_xml(geomean_text(table)) + "</p>\n";
+  *out += "</tbody>\n</table>\n";
+  for (const compared_row &row : table->rows)
+    if (row.medians_disagree) *out += "<p class=\"note\">" + escape_xml(disagreement_note(c, &row, random)) + ".</p>\n";
+  *out += "<p>geometric mean of new / base: " + escape_xml(geomean_text(table)) + "</p>\n";
 }
 
 void write_compare_html(const std::vector<comparison> *comparisons, double alpha, report_sink *out) {

@@ -93,19 +93,36 @@ static double exact_p(const std::vector<int64_t> &ranks, int na, int64_t observe
   return std::min(1.0, 2 * std::min(below, above) / all);
 }
 
-double rank_test_p(const double *a, int na, const double *b, int nb) {
-  if (na <= 0 || nb <= 0) return 1;
+void test_ranks(const double *a, int na, const double *b, int nb, rank_test *result) {
+  result->p = 1;
+  result->u = (double)na * nb / 2;
+  if (na <= 0 || nb <= 0) return;
   double tie_term = 0;
   std::vector<int64_t> ranks = doubled_ranks(a, na, b, nb, &tie_term);
   int64_t doubled_sum = 0;
   for (int i = 0; i < na; ++i) doubled_sum += ranks[i];
+  // a's U from its rank sum; b's is what is left of the na * nb pairs.
+  double u_a = (double)doubled_sum / 2 - (double)na * (na + 1) / 2;
+  result->u = (double)na * nb - u_a;
   int n = na + nb;
-  if (n <= exact_rank_test_limit) return exact_p(ranks, na, doubled_sum);
-
-  double u = (double)doubled_sum / 2 - (double)na * (na + 1) / 2;
+  if (n <= exact_rank_test_limit) {
+    result->p = exact_p(ranks, na, doubled_sum);
+    return;
+  }
   double mean = (double)na * nb / 2;
   double variance = (double)na * nb / 12 * ((n + 1) - tie_term / ((double)n * (n - 1)));
-  if (!(variance > 0)) return 1;
-  double z = std::max(0.0, std::fabs(u - mean) - 0.5) / std::sqrt(variance);
-  return std::min(1.0, std::erfc(z / std::sqrt(2.0)));
+  if (!(variance > 0)) return;
+  double z = std::max(0.0, std::fabs(u_a - mean) - 0.5) / std::sqrt(variance);
+  result->p = std::min(1.0, std::erfc(z / std::sqrt(2.0)));
+}
+
+double rank_test_p(const double *a, int na, const double *b, int nb) {
+  rank_test test;
+  test_ranks(a, na, b, nb, &test);
+  return test.p;
+}
+
+int rank_test_direction(const rank_test *test, int na, int nb) {
+  double middle = (double)na * nb / 2;
+  return test->u > middle ? 1 : test->u < middle ? -1 : 0;
 }

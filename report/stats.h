@@ -24,6 +24,18 @@ bool fit_line(const double *x, const double *y, int n, double *a, double *b, dou
 double rank_test_p(const double *a, int na, const double *b, int nb);
 constexpr int exact_rank_test_limit = 60;
 
+// The same test with its statistic: which way it leans, not only how far.
+struct rank_test {
+  double p;  // as rank_test_p gives it
+  double u;  // b's U: the pairs of a value of a and one of b in which b's is larger, plus half the
+             // tied pairs; na * nb / 2 when neither sample leans either way
+};
+void test_ranks(const double *a, int na, const double *b, int nb, rank_test *result);
+
+// Which way b lies from a by the rank test: 1 when its values tend to be
+// larger (u over na * nb / 2), -1 smaller, 0 neither.
+int rank_test_direction(const rank_test *test, int na, int nb);
+
 // The smallest p-value the exact test can give for samples of na and nb
 // values: 2 / C(na + nb, na), when no two values are tied (ties raise it).
 double smallest_rank_test_p(int na, int nb);

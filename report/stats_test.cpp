@@ -58,4 +58,27 @@ TEST(stats, median_and_fit) {
   EXPECT_FALSE(fit_line(x, y, 1, &a, &b, &r2));
 }
 
+// b's U counts the pairs in which b's value is larger, ties as halves:
+// {1,2,4} / {3,5,6}: 3 beats 1 and 2, 5 and 6 beat all three: U = 8 of 9.
+// {1,2,2} / {2,3,3}: 2 beats 1 and ties two 2s (1 + 2 halves), each 3 beats
+// all three: U = 8. Equal samples lean neither way.
+TEST(stats, rank_test_leans_the_way_of_its_statistic) {
+  const struct {
+    std::vector<double> a, b;
+    double u;
+    int direction;
+  } cases[] = {
+      {{1, 2, 4}, {3, 5, 6}, 8, 1},
+      {{3, 5, 6}, {1, 2, 4}, 1, -1},
+      {{1, 2, 2}, {2, 3, 3}, 8, 1},
+      {{5, 5}, {5, 5, 5}, 3, 0},
+  };
+  for (const auto &c : cases) {
+    rank_test test;
+    test_ranks(c.a.data(), (int)c.a.size(), c.b.data(), (int)c.b.size(), &test);
+    EXPECT_DOUBLE_EQ(c.u, test.u) << "first of a " << c.a[0];
+    EXPECT_EQ(c.direction, rank_test_direction(&test, (int)c.a.size(), (int)c.b.size())) << "first of a " << c.a[0];
+  }
+}
+
 }  // namespace
