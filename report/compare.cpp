@@ -92,6 +92,7 @@ void compare_tables(const compare_side *base, const compare_side *other, bool ra
   table->base_rows = (random ? base->random : base->sequential).size();
   table->other_rows = (random ? other->random : other->sequential).size();
   pair_rows(base, other, random, &table->rows);
+  bool sides_reach = smallest_rank_test_p((int)base->group.runs.size(), (int)other->group.runs.size()) < alpha;
   double log_sum = 0;
   for (compared_row &row : table->rows) {
     if (row.base == nullptr || row.other == nullptr) {
@@ -108,6 +109,7 @@ void compare_tables(const compare_side *base, const compare_side *other, bool ra
       test_ranks(row.base->us.data(), na, row.other->us.data(), nb, &test);
       row.p = test.p;
       row.direction = rank_test_direction(&test, na, nb);
+      row.too_few_runs = sides_reach && !(smallest_rank_test_p(na, nb) < alpha);
       // The medians can point the other way from the ranks (two modes, say):
       // a verdict the reader would take from the delta must not contradict it.
       int delta_direction = row.delta_pct > 0 ? 1 : row.delta_pct < 0 ? -1 : 0;
@@ -132,7 +134,9 @@ void compare_sides(const compare_side *base, const compare_side *other, double a
   result->block_sizes_differ = side_block_size(base) != side_block_size(other);
   compare_tables(base, other, false, alpha, &result->sequential);
   compare_tables(base, other, true, alpha, &result->random);
-  result->smallest_p = smallest_rank_test_p((int)base->group.runs.size(), (int)other->group.runs.size());
+  int base_runs = (int)base->group.runs.size(), other_runs = (int)other->group.runs.size();
+  result->smallest_p = smallest_rank_test_p(base_runs, other_runs);
+  result->exact = rank_test_is_exact(base_runs, other_runs);
   result->can_reach_alpha = result->smallest_p < alpha;
 }
 

@@ -39,6 +39,8 @@ struct compared_row {
   int direction;                // which way the test finds the other's times: 1 longer, -1 shorter, 0 neither
   compare_verdict verdict;      // when p < alpha, slower or faster as the test's direction says, else the same
   bool medians_disagree;        // p < alpha, but the medians' change is not the test's way: the same
+  bool too_few_runs;            // fewer runs measured the row (one cut short) than the test needs to reach
+                                // alpha, though the sides' runs would be enough
   bool coarse;                  // some run of either side measured it in under coarse_below_ms
   bool failed_reads;            // some run of either side had reads fail there
 };
@@ -60,7 +62,9 @@ struct comparison {
   const compare_side *base, *other;
   bool block_sizes_differ;  // the two drives read blocks of other sizes
   compared_table sequential, random;
-  double smallest_p;     // the smallest p the exact test can give for the two sides' run counts
+  double smallest_p;     // the smallest p the test can give for the two sides' run counts, by the
+                         // method it uses for them (smallest_rank_test_p)
+  bool exact;            // that method is the exact count
   bool can_reach_alpha;  // smallest_p < alpha: a difference can show at all
 };
 

@@ -203,4 +203,44 @@ TEST(compare, a_verdict_follows_its_test_and_no_median_contradicts_it) {
   EXPECT_FALSE(c.random.rows[0].medians_disagree);
 }
 
+// One new run far slower than 60 base runs: the exact test's p is 2 / 61,
+// under 0.05, as it stays with a 61st base run (2 / 62).
+TEST(compare, one_run_against_many_is_tested_exactly) {
+  for (int base_runs : {60, 61}) {
+    report_input base = input("base", {}), other = input("new", {drive("d", {{1000, 300}})});
+    for (int i = 0; i < base_runs; ++i) base.drives.push_back(drive("d", {{1000, 150 + i % 7}}));
+    compare_side a, b;
+    std::string problem;
+    ASSERT_TRUE(make_compare_side(&base, &a, &problem) && make_compare_side(&other, &b, &problem)) << problem;
+    comparison c;
+    compare_sides(&a, &b, default_alpha, &c);
+    EXPECT_TRUE(c.can_reach_alpha) << base_runs;
+    EXPECT_TRUE(c.exact) << base_runs;
+    EXPECT_EQ(verdict_slower, c.random.rows[0].verdict) << base_runs << " base runs: p " << c.random.rows[0].p;
+  }
+}
+
+// Four runs a side can reach 0.05 (2 / 70); a row that one run cut short
+// left to 4 against 3 cannot (2 / 35), and says so; the other rows do not.
+TEST(compare, a_row_with_runs_cut_short_says_it_cannot_reach_alpha) {
+  report_input base = input("base", {}), other = input("new", {});
+  for (int i = 0; i < 4; ++i) {
+    base.drives.push_back(drive("d", {{1000, 150 + i}, {1000, 150 + i}}));
+    other.drives.push_back(drive("d", {{1000, 180 + i}, {1000, 180 + i}}));
+  }
+  other.drives[3].random.rows.pop_back();
+  compare_side a, b;
+  std::string problem;
+  ASSERT_TRUE(make_compare_side(&base, &a, &problem) && make_compare_side(&other, &b, &problem)) << problem;
+  comparison c;
+  compare_sides(&a, &b, default_alpha, &c);
+  ASSERT_TRUE(c.can_reach_alpha);
+  ASSERT_EQ(2u, c.random.rows.size());
+  EXPECT_FALSE(c.random.rows[0].too_few_runs);
+  EXPECT_EQ(verdict_slower, c.random.rows[0].verdict);
+  EXPECT_TRUE(c.random.rows[1].too_few_runs);
+  EXPECT_EQ(verdict_same, c.random.rows[1].verdict);
+  for (const compared_row &row : c.sequential.rows) EXPECT_FALSE(row.too_few_runs);
+}
+
 }  // namespace

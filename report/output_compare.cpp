@@ -46,6 +46,7 @@ static std::string row_flags(const compared_row *row) {
   std::string flags = std::string(row->coarse ? "coarse" : "") + (row->coarse && row->failed_reads ? " " : "") +
                       (row->failed_reads ? "failed-reads" : "");
   if (row->medians_disagree) flags += flags.empty() ? "medians-disagree" : " medians-disagree";
+  if (row->too_few_runs) flags += flags.empty() ? "too-few-runs" : " too-few-runs";
   return flags;
 }
 
@@ -77,8 +78,9 @@ static std::string geomean_text(const compared_table *table) {
 std::string reach_note(const comparison *c, double alpha) {
   return "with " + count_of((int64_t)c->base->group.runs.size(), "run") + " and " +
          count_of((int64_t)c->other->group.runs.size(), "run") + " the rank test cannot reach p < " +
-         format_shortest(alpha) + " (its smallest p is " + format_p(c->smallest_p) +
-         "), so every row reads ~; make 5 or more runs a side";
+         format_shortest(alpha) + " (its smallest p is " + format_p(c->smallest_p) + "), " +
+         (c->exact ? "counted exactly" : "by its normal approximation") +
+         ", so every row reads ~; make 5 or more runs a side";
 }
 
 std::string pairing_note(const comparison *c) {
@@ -135,7 +137,9 @@ void write_compare_text(const std::vector<comparison> *comparisons, double alpha
            std::to_string(coarse_below_ms) +
            " ms in some run, where the 1 ms tick is over 1 % of the time; unpaired: a row whose bytes the other "
            "side did not read, not compared; medians-disagree: the test finds a difference one way while the "
-           "medians move the other way, so no verdict.\n";
+           "medians move the other way, so no verdict; too-few-runs: fewer runs measured the row (one cut short) than "
+           "the test needs to reach p < " +
+           format_shortest(alpha) + ".\n";
 }
 
 void write_compare_csv(const std::vector<comparison> *comparisons, report_sink *out) {
@@ -209,6 +213,7 @@ static json table_json(const comparison *c, const compared_table *table, bool ra
     if (row.coarse) flags.push_back("coarse");
     if (row.failed_reads) flags.push_back("failed-reads");
     if (row.medians_disagree) flags.push_back("medians-disagree");
+    if (row.too_few_runs) flags.push_back("too-few-runs");
     bool paired = row.base != nullptr && row.other != nullptr;
     if (!paired) flags.push_back("unpaired");
     auto blocks = [](const run_row *side) { return side == nullptr ? json(nullptr) : json(side->first); };

@@ -41,9 +41,24 @@ static double choose(int n, int k) {
   return std::round(result);
 }
 
+bool rank_test_is_exact(int na, int nb) {
+  return (int64_t)std::min(na, nb) * (na + nb) <= exact_rank_test_work;
+}
+
+// The normal approximation's p for a's U, with a continuity correction.
+static double normal_p(double u_a, int na, int nb, double tie_term) {
+  int n = na + nb;
+  double mean = (double)na * nb / 2;
+  double variance = (double)na * nb / 12 * ((n + 1) - tie_term / ((double)n * (n - 1)));
+  if (!(variance > 0)) return 1;
+  double z = std::max(0.0, std::fabs(u_a - mean) - 0.5) / std::sqrt(variance);
+  return std::min(1.0, std::erfc(z / std::sqrt(2.0)));
+}
+
 double smallest_rank_test_p(int na, int nb) {
   if (na <= 0 || nb <= 0) return 1;
-  return std::min(1.0, 2 / choose(na + nb, na));
+  if (rank_test_is_exact(na, nb)) return std::min(1.0, 2 / choose(na + nb, na));
+  return normal_p(0, na, nb, 0);
 }
 
 // Ranks of the pooled values, doubled so that the mean rank of a tie stays
@@ -71,24 +86,36 @@ static std::vector<int64_t> doubled_ranks(const double *a, int na, const double 
   return ranks;
 }
 
-// The exact permutation distribution of the doubled rank sum of na values
-// drawn from ranks: ways[k][s] counts the k-subsets whose sum is s.
-static double exact_p(const std::vector<int64_t> &ranks, int na, int64_t observed) {
-  int64_t total = 0;
-  for (int64_t r : ranks) total += r;
-  std::vector<std::vector<double>> ways(na + 1, std::vector<double>(total + 1, 0));
+// The exact permutation distribution of the doubled rank sum of k values
+// drawn from ranks, and the two-sided p of observed in it. ways[j][t] counts
+// the j-subsets of the ranks taken so far whose sum is the least sum of j
+// ranks plus t: a j-subset's sum spans at most 2j(n - j) above that least,
+// so the counts take k^2 n^2 steps, not the square of every sum.
+static double exact_p(std::vector<int64_t> ranks, int k, int64_t observed) {
+  std::sort(ranks.begin(), ranks.end());
+  int n = (int)ranks.size();
+  std::vector<int64_t> prefix(n + 1, 0);
+  for (int i = 0; i < n; ++i) prefix[i + 1] = prefix[i] + ranks[i];
+  std::vector<std::vector<double>> ways(k + 1);
+  for (int j = 0; j <= k; ++j) ways[j].assign((size_t)(prefix[n] - prefix[n - j] - prefix[j] + 1), 0);
   ways[0][0] = 1;
-  int seen = 0;
-  for (int64_t r : ranks) {
-    ++seen;
-    for (int k = std::min(na, seen); k >= 1; --k)
-      for (int64_t s = total; s >= r; --s) ways[k][s] += ways[k - 1][s - r];
+  for (int i = 0; i < n; ++i) {
+    for (int j = std::min(k, i + 1); j >= 1; --j) {
+      const std::vector<double> &from = ways[j - 1];
+      std::vector<double> &to = ways[j];
+      // The largest (j-1)-subset sum of the first i ranks bounds what from holds.
+      int64_t top = prefix[i] - prefix[i - (j - 1)] - prefix[j - 1];
+      int64_t shift = ranks[i] - ranks[j - 1];
+      for (int64_t t = 0; t <= top; ++t) to[(size_t)(t + shift)] += from[(size_t)t];
+    }
   }
   double below = 0, above = 0, all = 0;
-  for (int64_t s = 0; s <= total; ++s) {
-    all += ways[na][s];
-    if (s <= observed) below += ways[na][s];
-    if (s >= observed) above += ways[na][s];
+  int64_t observed_t = observed - prefix[k];
+  for (size_t t = 0; t < ways[k].size(); ++t) {
+    double count = ways[k][t];
+    all += count;
+    if ((int64_t)t <= observed_t) below += count;
+    if ((int64_t)t >= observed_t) above += count;
   }
   return std::min(1.0, 2 * std::min(below, above) / all);
 }
@@ -96,24 +123,22 @@ static double exact_p(const std::vector<int64_t> &ranks, int na, int64_t observe
 void test_ranks(const double *a, int na, const double *b, int nb, rank_test *result) {
   result->p = 1;
   result->u = (double)na * nb / 2;
+  result->exact = rank_test_is_exact(na, nb);
   if (na <= 0 || nb <= 0) return;
   double tie_term = 0;
   std::vector<int64_t> ranks = doubled_ranks(a, na, b, nb, &tie_term);
-  int64_t doubled_sum = 0;
-  for (int i = 0; i < na; ++i) doubled_sum += ranks[i];
+  int64_t doubled_sum = 0, total = 0;
+  for (int i = 0; i < na + nb; ++i) (i < na ? doubled_sum : total) += ranks[i];
+  total += doubled_sum;
   // a's U from its rank sum; b's is what is left of the na * nb pairs.
   double u_a = (double)doubled_sum / 2 - (double)na * (na + 1) / 2;
   result->u = (double)na * nb - u_a;
-  int n = na + nb;
-  if (n <= exact_rank_test_limit) {
-    result->p = exact_p(ranks, na, doubled_sum);
+  if (!result->exact) {
+    result->p = normal_p(u_a, na, nb, tie_term);
     return;
   }
-  double mean = (double)na * nb / 2;
-  double variance = (double)na * nb / 12 * ((n + 1) - tie_term / ((double)n * (n - 1)));
-  if (!(variance > 0)) return;
-  double z = std::max(0.0, std::fabs(u_a - mean) - 0.5) / std::sqrt(variance);
-  result->p = std::min(1.0, std::erfc(z / std::sqrt(2.0)));
+  // The smaller side's sum tells the same, in fewer steps.
+  result->p = na <= nb ? exact_p(ranks, na, doubled_sum) : exact_p(ranks, nb, total - doubled_sum);
 }
 
 double rank_test_p(const double *a, int na, const double *b, int nb) {

@@ -18,17 +18,25 @@ bool fit_line(const double *x, const double *y, int n, double *a, double *b, dou
 // test) of samples a and b: the chance, were both drawn from one population,
 // of rank sums as far from the middle as these or further. Ties take the
 // mean of their ranks. Exact (the permutation distribution of the rank sum,
-// ties included) for up to exact_rank_test_limit values in all; beyond, the
-// normal approximation with the tie correction and a continuity correction.
+// ties included) wherever rank_test_is_exact says; beyond, the normal
+// approximation with the tie correction and a continuity correction.
 // Returns 1 when either sample is empty.
 double rank_test_p(const double *a, int na, const double *b, int nb);
-constexpr int exact_rank_test_limit = 60;
+
+// Whether samples of na and nb values are tested exactly: where one side is
+// small, the smaller count times the total at most exact_rank_test_work (the
+// exact count's cost grows as its square). That covers every pair of 60
+// values or fewer in all, and one run against up to 1999, where the normal
+// approximation could never reach 0.05.
+constexpr int exact_rank_test_work = 2000;
+bool rank_test_is_exact(int na, int nb);
 
 // The same test with its statistic: which way it leans, not only how far.
 struct rank_test {
-  double p;  // as rank_test_p gives it
-  double u;  // b's U: the pairs of a value of a and one of b in which b's is larger, plus half the
-             // tied pairs; na * nb / 2 when neither sample leans either way
+  double p;    // as rank_test_p gives it
+  double u;    // b's U: the pairs of a value of a and one of b in which b's is larger, plus half the
+               // tied pairs; na * nb / 2 when neither sample leans either way
+  bool exact;  // p is from the exact distribution, not the normal approximation
 };
 void test_ranks(const double *a, int na, const double *b, int nb, rank_test *result);
 
@@ -36,6 +44,8 @@ void test_ranks(const double *a, int na, const double *b, int nb, rank_test *res
 // larger (u over na * nb / 2), -1 smaller, 0 neither.
 int rank_test_direction(const rank_test *test, int na, int nb);
 
-// The smallest p-value the exact test can give for samples of na and nb
-// values: 2 / C(na + nb, na), when no two values are tied (ties raise it).
+// The smallest p-value the test can give for samples of na and nb values
+// with no two tied (ties raise it), by the method it uses for them: exact,
+// 2 / C(na + nb, na); else the normal approximation's at U = 0. 1 when
+// either is empty.
 double smallest_rank_test_p(int na, int nb);

@@ -81,4 +81,35 @@ TEST(stats, rank_test_leans_the_way_of_its_statistic) {
   }
 }
 
+// Exact wherever one side is small: the smaller count times the total at
+// most 2000. Each case is a side wholly below the other, whose exact p is
+// 2 / C(n, k): one run against 61 (2 / 62), 2 against 99 (2 / 5050), 20
+// against 80 (2 / C(100, 20) = 3.7315e-21). At 21 against 80 the normal
+// approximation takes over: z = (840 - 0.5) / sqrt(21 * 80 * 102 / 12) =
+// 7.02517, p = 2.1381e-12, where the exact count would give 7.76e-22.
+TEST(stats, rank_test_is_exact_where_one_side_is_small) {
+  const struct {
+    int na, nb;
+    double p;
+    bool exact;
+  } cases[] = {
+      {1, 61, 2.0 / 62, true},
+      {2, 99, 2.0 / 5050, true},
+      {20, 80, 3.731459053465037e-21, true},
+      {21, 80, 2.1381174385760137e-12, false},
+  };
+  for (const auto &c : cases) {
+    std::vector<double> a, b;
+    for (int i = 0; i < c.na; ++i) a.push_back(i);
+    for (int i = 0; i < c.nb; ++i) b.push_back(1000 + i);
+    rank_test test;
+    test_ranks(a.data(), c.na, b.data(), c.nb, &test);
+    EXPECT_EQ(c.exact, test.exact) << c.na << " against " << c.nb;
+    EXPECT_NEAR(c.p, test.p, c.p * 1e-4) << c.na << " against " << c.nb;
+    EXPECT_NEAR(c.p, smallest_rank_test_p(c.na, c.nb), c.p * 1e-4) << c.na << " against " << c.nb;
+  }
+  // One run against 60 could never reach 0.05 by the normal approximation (0.0938).
+  EXPECT_LT(smallest_rank_test_p(1, 60), 0.05);
+}
+
 }  // namespace
