@@ -6,17 +6,20 @@
 
 #include "stats.h"
 
+// "d with 16 blocks of 512 B", and what it read where blockmeter said.
+static std::string name_drive(const report_drive *drive) {
+  return drive->root + " with " + std::to_string(drive->n_blocks) + " blocks of " +
+         std::to_string(drive->block_size) + " B" + (drive->device.empty() ? "" : ", reading " + drive->device);
+}
+
 bool make_compare_side(const report_input *input, compare_side *side, std::string *problem) {
   side->input = input;
   side->group = drive_group{};
   for (const report_drive &drive : input->drives) {
     const report_drive *first = side->group.runs.empty() ? nullptr : side->group.runs[0].drive;
-    if (first != nullptr &&
-        (first->root != drive.root || first->block_size != drive.block_size || first->n_blocks != drive.n_blocks)) {
-      *problem = "holds runs of more than one drive (" + first->root + " with " + std::to_string(first->n_blocks) +
-                 " blocks of " + std::to_string(first->block_size) + " B, and " + drive.root + " with " +
-                 std::to_string(drive.n_blocks) + " blocks of " + std::to_string(drive.block_size) +
-                 " B); compare one drive's runs per file";
+    if (first != nullptr && !is_same_drive(first, &drive)) {
+      *problem = "holds runs of more than one drive (" + name_drive(first) + ", and " + name_drive(&drive) +
+                 "); compare one drive's runs per file";
       return false;
     }
     side->group.runs.push_back({input, &drive});

@@ -9,6 +9,12 @@
 
 namespace {
 
+size_t count_in(const std::string &text, const std::string &what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
 report_row row(int64_t first, int64_t reads, int64_t ms) { return {first, reads, ms, 1.0, "1.000000", false}; }
 
 // A drive with random rows of the given reads and ms, ranges 16, 8, 4, 2.
@@ -241,6 +247,35 @@ TEST(compare, a_row_with_runs_cut_short_says_it_cannot_reach_alpha) {
   EXPECT_TRUE(c.random.rows[1].too_few_runs);
   EXPECT_EQ(verdict_same, c.random.rows[1].verdict);
   for (const compared_row &row : c.sequential.rows) EXPECT_FALSE(row.too_few_runs);
+}
+
+// /dev/sda on two hosts: the same root and size, another device line. They
+// are two drives, each with its own runs, and the summary says so; a side
+// of a comparison holding both is refused.
+TEST(runs, runs_that_read_other_devices_are_other_drives) {
+  report_drive hdd = drive("/dev/sda", {{1000, 8000}}), ssd = hdd;
+  hdd.device = "/dev/sda, 1 TiB, rotational, model \"HDD\", transport sata";
+  ssd.device = "/dev/sda, 1 TiB, non-rotational, model \"SSD\", transport sata";
+  std::vector<report_input> inputs = {input("host1.txt", {hdd, hdd}), input("host2.txt", {ssd})};
+  std::vector<drive_group> groups;
+  group_runs(&inputs, &groups);
+  ASSERT_EQ(2u, groups.size());
+  EXPECT_EQ(2u, groups[0].runs.size());
+  EXPECT_EQ(1u, groups[1].runs.size());
+  EXPECT_EQ(1, count_namesakes(&groups, &groups[1]));
+  report_sink summary;
+  write_summary(&inputs, &summary);
+  EXPECT_EQ(2u, count_in(summary.text, "  this root and size name 2 drives: the runs that read another device are "
+                                       "another drive, shown apart\n"))
+      << summary.text;
+
+  report_input mixed = input("mixed.txt", {hdd, ssd});
+  compare_side side;
+  std::string problem;
+  EXPECT_FALSE(make_compare_side(&mixed, &side, &problem));
+  EXPECT_EQ(0u, problem.find("holds runs of more than one drive (/dev/sda with 16 blocks of 512 B, reading /dev/sda, "
+                             "1 TiB, rotational"))
+      << problem;
 }
 
 }  // namespace

@@ -244,7 +244,8 @@ static void write_run_rows(const drive_group *group, bool random, std::string *o
   if (!problem.empty()) append_line(out, "    " + problem);
 }
 
-static void write_drive_summary(const drive_group *group, std::string *out) {
+static void write_drive_summary(const std::vector<drive_group> *groups, const drive_group *group,
+                                std::string *out) {
   const report_drive *drive = group->runs[0].drive;
   if (group->runs.size() == 1)
     append_line(out, terminal_text(group->runs[0].input->name) + ": drive " + terminal_text(drive->root));
@@ -256,6 +257,9 @@ static void write_drive_summary(const drive_group *group, std::string *out) {
                        " GiB (" + format_size(bytes) + ")");
   for (const std::string &device : group_devices(group)) append_line(out, "  device: " + terminal_text(device));
   for (const std::string &warning : group_warnings(group)) append_line(out, "  warning: " + terminal_text(warning));
+  if (int namesakes = count_namesakes(groups, group))
+    append_line(out, "  this root and size name " + std::to_string(namesakes + 1) +
+                         " drives: the runs that read another device are another drive, shown apart");
   std::string why;
   int failed = 0, not_opened = 0, cut_short = 0;
   for (const drive_run &run : group->runs) {
@@ -302,7 +306,7 @@ void write_summary(const std::vector<report_input> *inputs, report_sink *out) {
   for (const drive_group &group : groups) {
     if (!first) out->text += "\n";
     first = false;
-    write_drive_summary(&group, &out->text);
+    write_drive_summary(&groups, &group, &out->text);
     drain_sink(out, false);
   }
 }

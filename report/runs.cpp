@@ -7,17 +7,34 @@
 #include "figures.h"
 #include "stats.h"
 
+bool is_same_drive(const report_drive *a, const report_drive *b) {
+  return a->root == b->root && a->block_size == b->block_size && a->n_blocks == b->n_blocks &&
+         a->device == b->device;
+}
+
 void group_runs(const std::vector<report_input> *inputs, std::vector<drive_group> *groups) {
   groups->clear();
   // A fleet's captures hold many drives: each is placed by a look-up, not by
   // a walk over the groups so far.
-  std::map<std::tuple<std::string_view, int64_t, int64_t>, size_t> places;
+  std::map<std::tuple<std::string_view, int64_t, int64_t, std::string_view>, size_t> places;
   for (const report_input &input : *inputs)
     for (const report_drive &drive : input.drives) {
-      auto [place, added] = places.try_emplace({drive.root, drive.block_size, drive.n_blocks}, groups->size());
+      auto [place, added] =
+          places.try_emplace({drive.root, drive.block_size, drive.n_blocks, drive.device}, groups->size());
       if (added) groups->emplace_back();
       (*groups)[place->second].runs.push_back({&input, &drive});
     }
+}
+
+int count_namesakes(const std::vector<drive_group> *groups, const drive_group *group) {
+  const report_drive *drive = group->runs[0].drive;
+  int count = 0;
+  for (const drive_group &other : *groups) {
+    const report_drive *d = other.runs[0].drive;
+    count += &other != group && d->root == drive->root && d->block_size == drive->block_size &&
+             d->n_blocks == drive->n_blocks;
+  }
+  return count;
 }
 
 static void summarise(std::vector<double> values, double *median, double *min, double *max) {

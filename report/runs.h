@@ -1,9 +1,12 @@
 // Repeated runs of one drive, and their tables row by row.
 //
-// Drives with the same root, block size and block count are runs of one
-// drive, wherever they come from: one input or several. Their rows pair by
-// their place in each table (the N-th sequential step, the pass over the
-// same range), not by their read counts, which adapt from run to run.
+// Drives with the same root, block size and block count, whose device lines
+// (what blockmeter said it read: node, size, model, transport) are the same,
+// are runs of one drive, wherever they come from: one input or several. The
+// same root on two hosts, or an HDD and an SSD put at one node in turn, are
+// two drives. Their rows pair by their place in each table (the N-th
+// sequential step, the pass over the same range), not by their read counts,
+// which adapt from run to run.
 #pragma once
 
 #include <string>
@@ -20,9 +23,16 @@ struct drive_group {
   std::vector<drive_run> runs;  // in the order given; never empty
 };
 
+// Whether two drives are runs of one drive, as above.
+bool is_same_drive(const report_drive *a, const report_drive *b);
+
 // Groups the drives of every input, groups in the order their first run
 // appears.
 void group_runs(const std::vector<report_input> *inputs, std::vector<drive_group> *groups);
+
+// How many groups other than group have its root, block size and block count
+// but read another device: other drives behind the same name.
+int count_namesakes(const std::vector<drive_group> *groups, const drive_group *group);
 
 // One row of a table over the runs of a drive. Medians, smallest and largest
 // are over the runs that measured the row; a single run's row is its own
