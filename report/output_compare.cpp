@@ -118,9 +118,17 @@ static void write_table_text(const comparison *c, bool random, std::string *out)
 void write_compare_text(const std::vector<comparison> *comparisons, double alpha, report_sink *out) {
   std::string *text = &out->text;
   if (comparisons->empty()) return;
+  // A side blockmeter warned of may not show its device's speed: said above
+  // its tables, as the summary says it above a drive's figures.
+  auto warn = [text](const compare_side *side) {
+    for (const std::string &warning : group_warnings(&side->group))
+      *text += "warning: " + terminal_text(warning) + "\n";
+  };
   *text += "base: " + terminal_text(side_text((*comparisons)[0].base)) + "\n";
+  warn((*comparisons)[0].base);
   for (const comparison &c : *comparisons) {
     *text += "\nnew:  " + terminal_text(side_text(c.other)) + "\n";
+    warn(c.other);
     if (!c.can_reach_alpha) *text += "note: " + reach_note(&c, alpha) + "\n";
     std::string pairing = pairing_note(&c);
     if (!pairing.empty()) *text += "note: " + pairing + "\n";
@@ -146,9 +154,14 @@ void write_compare_csv(const std::vector<comparison> *comparisons, report_sink *
   out->text +=
       "file,test,blocks_per_read,range_blocks,base_runs,base_us_per_read,base_min_us,base_max_us,runs,us_per_read,"
       "min_us,max_us,delta_pct,p_value,verdict,flags,bytes_per_read,range_bytes,base_file,base_root\r\n";
-  for (const comparison &c : *comparisons)
+  for (const comparison &c : *comparisons) {
+    // Every row of a comparison with a side blockmeter warned of, as the
+    // plain CSV flags every row of such a drive.
+    bool suspect = !group_warnings(&c.base->group).empty() || !group_warnings(&c.other->group).empty();
     for (bool random : {false, true})
       for (const compared_row &row : (random ? c.random : c.sequential).rows) {
+        std::string flags = row_flags(&row);
+        if (suspect) flags += flags.empty() ? "suspect" : " suspect";
         auto stat = [](const run_row *side, double run_row::*value) {
           return side == nullptr || side->us.empty() ? std::string() : format_exact(side->*value);
         };
@@ -174,7 +187,7 @@ void write_compare_csv(const std::vector<comparison> *comparisons, report_sink *
                                 row.compared ? format_exact(row.delta_pct) : "",
                                 row.compared ? format_shortest(row.p) : "",
                                 paired ? verdict_name(row.verdict) : "",
-                                csv_field(row_flags(&row)),
+                                csv_field(flags),
                                 one_read_size ? format_exact(read_bytes) : "",
                                 random ? format_exact(row.bytes) : "",
                                 csv_field(c.base->input->name),
@@ -182,6 +195,7 @@ void write_compare_csv(const std::vector<comparison> *comparisons, report_sink *
         for (const std::string &field : fields) out->text += field + (&field == &fields[19] ? "\r\n" : ",");
         drain_sink(out, false);
       }
+  }
 }
 
 using json = nlohmann::ordered_json;

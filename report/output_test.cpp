@@ -360,4 +360,32 @@ TEST(output, a_tiny_p_value_and_alpha_reach_every_form_as_numbers) {
   EXPECT_FALSE(number_format_failed());
 }
 
+// A warning of blockmeter's about a side goes above its tables in the text,
+// and flags every row of its comparison suspect in the CSV, as the plain
+// forms do.
+TEST(output, a_comparison_keeps_blockmeters_warnings_in_every_form) {
+  std::string throttled = read_test_data("linux_loop_throttled.txt");
+  const std::string warning = "/dev/loop0 is a loop device without direct I/O: its reads go through the page cache";
+  const std::string line = "blockmeter: warning: " + warning + "\n";
+  for (size_t at = 0; (at = throttled.find("Multisector read test", at)) != std::string::npos;
+       at += line.size() + 1)
+    throttled.insert(at, line);
+  std::vector<report_input> inputs = {parse_named("as-is", read_test_data("linux_loop_as_is.txt")),
+                                      parse_named("throttled", throttled)};
+  std::vector<compare_side> sides(2);
+  std::string problem;
+  for (size_t i = 0; i < 2; ++i) ASSERT_TRUE(make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
+  std::vector<comparison> comparisons(1);
+  compare_sides(&sides[0], &sides[1], default_alpha, &comparisons[0]);
+  report_sink text, csv;
+  write_compare_text(&comparisons, default_alpha, &text);
+  write_compare_csv(&comparisons, &csv);
+  EXPECT_NE(std::string::npos, text.text.find("\nnew:  throttled: drive /dev/loop0, 4 runs\nwarning: " + warning + "\n"))
+      << text.text.substr(0, 600);
+  EXPECT_EQ(1u, count_in(text.text, "warning: ")) << "the base was not warned of";
+  std::vector<std::vector<std::string>> records = read_csv(csv.text);
+  ASSERT_EQ(1 + 20 + 16u, records.size());
+  for (size_t i = 1; i < records.size(); ++i) EXPECT_NE(std::string::npos, records[i][15].find("suspect")) << i;
+}
+
 }  // namespace
