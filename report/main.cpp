@@ -1,5 +1,6 @@
 // blockmeter-report: reads blockmeter's standard output and reports its drives
 // as a summary, CSV, JSON, an SVG of both curves, or an HTML page.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -79,7 +80,7 @@ static int parse_options(int argc, char **argv, report_options *options) {
     report_format format;
   } formats[] = {
       {"--csv", format_csv}, {"--json", format_json}, {"--svg", format_svg}, {"--html", format_html}};
-  bool only_files = false, output_named = false;
+  bool only_files = false, output_named = false, alpha_given = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (only_files || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -99,6 +100,7 @@ static int parse_options(int argc, char **argv, report_options *options) {
     } else if (arg == "--alpha" || arg.starts_with("--alpha=")) {
       std::string value = arg.starts_with("--alpha=") ? arg.substr(strlen("--alpha=")) : i + 1 < argc ? argv[++i] : "";
       char *end = nullptr;
+      alpha_given = true;
       options->alpha = strtod(value.c_str(), &end);
       if (value.empty() || *end != '\0' || !(options->alpha > 0 && options->alpha < 1))
         return usage_error("--alpha needs a number between 0 and 1, not '" + value + "'");
@@ -124,8 +126,12 @@ static int parse_options(int argc, char **argv, report_options *options) {
       if (!known) return usage_error("unknown option " + arg);
     }
   }
+  if (alpha_given && !options->compare) return usage_error("--alpha is for --compare alone");
   if (options->compare && options->files.size() < 2)
     return usage_error("--compare needs a BASE file and at least one NEW file");
+  // Standard input can be read once: a second "-" would find it empty.
+  if (std::count_if(options->files.begin(), options->files.end(), [](const char *f) { return strcmp(f, "-") == 0; }) > 1)
+    return usage_error("standard input (-) is named twice; it can be read once");
   if (options->files.empty()) options->files.push_back("-");
   return -1;
 }

@@ -111,6 +111,8 @@ TEST(report_e2e, bad_inputs_and_command_lines_get_clear_errors_and_no_report) {
       {{"-o", good, good}, nullptr, 2, "blockmeter-report: the output " + good + " is an input\n"},
       {{"--compare", good}, nullptr, 2, "blockmeter-report: --compare needs a BASE file and at least one NEW"},
       {{"--compare", "--alpha", "1", good, good}, nullptr, 2, "blockmeter-report: --alpha needs a number"},
+      {{"--alpha", "0.01", good}, nullptr, 2, "blockmeter-report: --alpha is for --compare alone\n"},
+      {{"--compare", "-", "-"}, "", 2, "blockmeter-report: standard input (-) is named twice; it can be read once\n"},
       {{"--compare", good, test_data("linux_64mib.txt")},
        nullptr,
        1,
