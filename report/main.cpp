@@ -201,6 +201,13 @@ static bool read_input(const char *name, report_input *input, bool keep) {
     fprintf(stderr, "blockmeter-report: %s: %s\n", shown_name(name).c_str(), strerror(error));
     return false;
   }
+  if (input->overlong_drive_lines > 0)
+    fprintf(stderr,
+            "blockmeter-report: %s: %lld drive line%s longer than %zu bytes, more than blockmeter prints: passed "
+            "over with the tables after %s\n",
+            shown_name(name).c_str(), (long long)input->overlong_drive_lines,
+            input->overlong_drive_lines == 1 ? "" : "s", longest_line,
+            input->overlong_drive_lines == 1 ? "it" : "them");
   if (drives == 0) {
     fprintf(stderr, "blockmeter-report: %s: no blockmeter results found%s\n", shown_name(name).c_str(),
             found.empty() ? "" : (" (" + found + ")").c_str());

@@ -9,17 +9,16 @@
 
 constexpr int sequential_table_rows = 20;
 
-// Longer than any line blockmeter prints: a root is at most a path (32767
-// UTF-16 units on Windows, which UTF-8 can make three bytes each).
-constexpr size_t longest_line = 128 * 1024;
-
 constexpr std::string_view info_marker = " information: block_size=";
 constexpr std::string_view n_blocks_marker = ", n_blocks=";
 constexpr std::string_view failure_marker = "reads failed or came back short";
 constexpr size_t most_warnings = 16;
 constexpr size_t longest_warning = 4096;
+constexpr std::string_view program_prefix = "blockmeter: ";
 constexpr std::string_view warning_marker = "blockmeter: warning: ";
-constexpr std::string_view device_marker = ": reading ";
+constexpr std::string_view device_marker = "reading ";
+constexpr std::string_view sequential_row_name = "sequential ";
+constexpr std::string_view random_row_name = "random range ";
 
 static std::string_view trim(std::string_view text) {
   size_t start = text.find_first_not_of(" \t\r");
@@ -105,6 +104,51 @@ static int parse_info_line(std::string_view line, report_drive *drive) {
 
 void start_parse(report_input *input, report_parser *parser) { *parser = {input, false, parse_none, false}; }
 
+// The row a line of blockmeter's standard error names after the root:
+// "sequential 11 blocks: ..." or "random range 4096: ...". Returns the table
+// (parse_sequential or parse_random) with *first set, or parse_none.
+static int named_row(std::string_view text, int64_t *first) {
+  std::string_view number, after;
+  int table = parse_none;
+  if (text.starts_with(sequential_row_name)) {
+    text.remove_prefix(sequential_row_name.size());
+    number = text.substr(0, text.find(' '));
+    after = text.substr(number.size());
+    if (!after.starts_with(" blocks: ")) return parse_none;
+    table = parse_sequential;
+  } else if (text.starts_with(random_row_name)) {
+    text.remove_prefix(random_row_name.size());
+    number = text.substr(0, text.find(':'));
+    table = parse_random;
+  } else {
+    return parse_none;
+  }
+  return parse_count(number, INT64_MAX, first) ? table : parse_none;
+}
+
+// A line about the current drive's root, by its form: the device it read, or
+// the row whose reads failed. Returns false for any other line.
+static bool parse_root_line(report_drive *drive, std::string_view line) {
+  if (!line.starts_with(program_prefix) || !line.substr(program_prefix.size()).starts_with(drive->root) ||
+      !line.substr(program_prefix.size() + drive->root.size()).starts_with(": "))
+    return false;
+  std::string_view text = line.substr(program_prefix.size() + drive->root.size() + 2);
+  if (text.starts_with(device_marker)) {
+    if (drive->device.empty()) drive->device = trim(text.substr(device_marker.size()));
+    return true;
+  }
+  int64_t first = 0;
+  int table = named_row(text, &first);
+  if (table == parse_none || text.find(failure_marker) == text.npos) return false;
+  // Attached to the row it names, wherever the line comes.
+  for (report_row &row : (table == parse_random ? drive->random : drive->sequential).rows)
+    if (row.first == first) {
+      row.failed_reads = true;
+      break;
+    }
+  return true;
+}
+
 void parse_line(report_parser *parser, std::string_view line) {
   if (line.ends_with('\r')) line.remove_suffix(1);
   bool after_row = parser->after_row;
@@ -126,6 +170,8 @@ void parse_line(report_parser *parser, std::string_view line) {
   if (text == "can't open drive") {
     current->not_opened = true;
     parser->table = parse_none;
+  } else if (parse_root_line(current, line)) {
+    // A root that reads like a warning ("warning: x.img") is the root's line, not a warning.
   } else if (line.starts_with(warning_marker)) {
     // blockmeter gives a drive a few warnings at most; a text that repeats
     // them without end must not grow the report with it.
@@ -133,10 +179,6 @@ void parse_line(report_parser *parser, std::string_view line) {
     if (current->warnings.size() < most_warnings && std::find(current->warnings.begin(), current->warnings.end(),
                                                               warning) == current->warnings.end())
       current->warnings.emplace_back(warning);
-  } else if (current->device.empty() && line.starts_with("blockmeter: ") &&
-             line.substr(12).starts_with(current->root) &&
-             line.substr(12 + current->root.size()).starts_with(device_marker)) {
-    current->device = trim(line.substr(12 + current->root.size() + device_marker.size()));
   } else if (text == "Multisector read test" || text == "Random read test") {
     bool random = text[0] == 'R';
     (random ? current->random : current->sequential).heading_seen = true;
@@ -156,46 +198,79 @@ void parse_line(report_parser *parser, std::string_view line) {
     if ((int)table->rows.size() < expected_rows(current, random) && parse_row(text, random, &row)) {
       table->rows.push_back(std::move(row));
       parser->after_row = true;
-    } else if (after_row && line.starts_with("blockmeter: ") && line.find(failure_marker) != line.npos) {
+    } else if (after_row && line.starts_with(program_prefix) && line.find(failure_marker) != line.npos) {
+      // The form that names no row marks the row just before it.
       table->rows.back().failed_reads = true;
     }
   }
 }
 
+void parse_overlong_line(report_parser *parser, std::string_view start) {
+  parser->after_row = false;
+  if (!start.starts_with("drive ")) return;
+  parser->drive_open = false;
+  parser->table = parse_none;
+  ++parser->input->overlong_drive_lines;
+}
+
+// Ends the line so far: parsed whole, or passed over when it reached past
+// the longest.
+static void end_line(line_splitter *splitter, report_parser *parser) {
+  if (splitter->line.size() <= longest_line)
+    parse_line(parser, splitter->line);
+  else
+    parse_overlong_line(parser, splitter->line);
+  splitter->line.clear();
+}
+
+void split_lines(line_splitter *splitter, std::string_view text, report_parser *parser) {
+  std::string &line = splitter->line;
+  while (!text.empty()) {
+    if (splitter->after_cr) {
+      splitter->after_cr = false;
+      if (text[0] == '\n') {
+        text.remove_prefix(1);
+        continue;
+      }
+    }
+    size_t end = text.find_first_of("\r\n");
+    line.append(text.substr(0, std::min(end, longest_line + 1 - line.size())));
+    if (end == std::string_view::npos) return;
+    end_line(splitter, parser);
+    splitter->after_cr = text[end] == '\r';
+    text.remove_prefix(end + 1);
+  }
+}
+
+void finish_lines(line_splitter *splitter, report_parser *parser) {
+  if (!splitter->line.empty()) end_line(splitter, parser);
+  splitter->after_cr = false;
+}
+
 void parse_text(std::string_view text, report_input *input) {
   report_parser parser;
   start_parse(input, &parser);
-  while (!text.empty()) {
-    size_t end = text.find('\n');
-    parse_line(&parser, text.substr(0, end));
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-  }
+  line_splitter splitter;
+  split_lines(&splitter, text, &parser);
+  finish_lines(&splitter, &parser);
 }
 
 void start_read(FILE *file, report_input *input, report_reader *reader) {
   reader->file = file;
   start_parse(input, &reader->parser);
   start_decode(&reader->decoder);
-  reader->line.clear();
+  reader->lines = line_splitter{};
   reader->in_first_line = true;
   reader->nul_in_first_line = false;
 }
 
-// Parses the decoded text. A line is kept up to one byte past the longest;
-// one that reaches that length is dropped at its end.
 static void take_text(report_reader *reader, std::string_view rest) {
   if (reader->in_first_line) {
-    size_t end = rest.find('\n');
+    size_t end = rest.find_first_of("\r\n");
     reader->nul_in_first_line = reader->nul_in_first_line || rest.substr(0, end).find('\0') != rest.npos;
     reader->in_first_line = end == rest.npos;
   }
-  std::string &line = reader->line;
-  for (size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
-    line.append(rest.substr(0, std::min(end, longest_line + 1 - line.size())));
-    if (line.size() <= longest_line) parse_line(&reader->parser, line);
-    line.clear();
-  }
-  line.append(rest.substr(0, std::min(rest.size(), longest_line + 1 - line.size())));
+  split_lines(&reader->lines, rest, &reader->parser);
 }
 
 int read_chunk(report_reader *reader) {
@@ -210,8 +285,7 @@ int read_chunk(report_reader *reader) {
   if (ferror(reader->file)) return -(errno != 0 ? errno : EIO);
   finish_decode(&reader->decoder, &reader->text);
   take_text(reader, reader->text);
-  if (!reader->line.empty() && reader->line.size() <= longest_line) parse_line(&reader->parser, reader->line);
-  reader->line.clear();
+  finish_lines(&reader->lines, &reader->parser);
   return 0;
 }
 

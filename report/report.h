@@ -46,6 +46,8 @@ struct report_drive {
 struct report_input {
   std::string name;  // as named on the command line; "-" for standard input
   std::vector<report_drive> drives;
+  int64_t overlong_drive_lines = 0;  // information lines longer than any blockmeter prints, passed over
+                                     // with the tables after them
 };
 
 // Where the parser is in one input: which table takes rows, and whether the
@@ -68,8 +70,30 @@ void start_parse(report_input *input, report_parser *parser);
 // Windows build's CR LF) is ignored.
 void parse_line(report_parser *parser, std::string_view line);
 
-// Parses a whole text into input: lines split at line feeds, the last one
-// taken even without one.
+// Takes the start of a line too long to be blockmeter's, which is passed
+// over; one that starts as an information line ends the drive before it, so
+// that no table after it is taken for that drive's, and is counted in
+// input->overlong_drive_lines.
+void parse_overlong_line(report_parser *parser, std::string_view start);
+
+// Longer than any line blockmeter prints: a root is at most a path (32767
+// UTF-16 units on Windows, which UTF-8 can make three bytes each).
+constexpr size_t longest_line = 128 * 1024;
+
+// Splits text into lines for a parser, a chunk at a time: at LF, CR LF, or a
+// CR alone (a capture saved with old Mac line ends). A line is kept up to one
+// byte past longest_line; one that reaches that is passed over whole
+// (parse_overlong_line).
+struct line_splitter {
+  std::string line;       // the line so far
+  bool after_cr = false;  // the last chunk ended in a CR, whose LF may start the next
+};
+void split_lines(line_splitter *splitter, std::string_view text, report_parser *parser);
+// Parses what is left after the last line end, at the input's end.
+void finish_lines(line_splitter *splitter, report_parser *parser);
+
+// Parses a whole text into input: lines split as split_lines does, the last
+// one taken even without a line end.
 void parse_text(std::string_view text, report_input *input);
 
 // Reads file to its end and parses it into input. The text may be plain, or
@@ -88,7 +112,7 @@ struct report_reader {
   FILE *file;
   report_parser parser;
   text_decoder decoder;
-  std::string line;  // the line so far, up to one byte past the longest
+  line_splitter lines;
   std::string text;  // the latest chunk, decoded
   bool in_first_line, nul_in_first_line;
   char chunk[65536];
