@@ -105,9 +105,18 @@ void derive_figures(const std::vector<run_row> *sequential, const std::vector<ru
 
 bool derive_group(const drive_group *group, drive_figures *figures, std::string *problem) {
   std::vector<run_row> sequential, random;
-  bool paired = pair_runs(group, false, &sequential, problem) && pair_runs(group, true, &random, problem);
+  std::string sequential_problem, random_problem;
+  // Each table stands alone: runs whose one table does not pair still give
+  // the other's figures, and the unpaired one gives none from a part of it.
+  bool sequential_paired = pair_runs(group, false, &sequential, &sequential_problem);
+  bool random_paired = pair_runs(group, true, &random, &random_problem);
+  if (!sequential_paired) sequential.clear();
+  if (!random_paired) random.clear();
   derive_figures(&sequential, &random, (int)group->runs.size(), figures);
-  return paired;
+  if (!sequential_paired) figures->peak_note = figures->fit_note = "the runs' sequential rows do not pair";
+  if (!random_paired) figures->ends_note = figures->seek_note = "the runs' random rows do not pair";
+  *problem = sequential_problem + (sequential_paired || random_paired ? "" : "; ") + random_problem;
+  return sequential_paired && random_paired;
 }
 
 void derive_drive(const report_drive *drive, drive_figures *figures) {

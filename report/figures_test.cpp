@@ -175,4 +175,29 @@ TEST(figures, a_fitted_rate_beyond_the_rows_is_an_extrapolation) {
   EXPECT_EQ(200, f.peak_blocks_per_read);
 }
 
+// Two runs whose sequential rows do not pair (the second's second row reads
+// 12 blocks, not 11): the sequential figures say so, and the random ones are
+// the runs' as if nothing were wrong.
+TEST(figures, a_table_whose_runs_do_not_pair_blanks_only_its_own_figures) {
+  std::vector<report_row> random = {row(4096, 1000, 200), row(2, 1000, 150)};
+  report_input input;
+  input.drives = {drive_of(512, {row(1, 1000, 200), row(11, 1000, 300)}, random),
+                  drive_of(512, {row(1, 1000, 200), row(12, 1000, 300)}, random)};
+  std::vector<report_input> inputs = {input};
+  std::vector<drive_group> groups;
+  group_runs(&inputs, &groups);
+  ASSERT_EQ(1u, groups.size());
+  drive_figures f;
+  std::string problem;
+  EXPECT_FALSE(derive_group(&groups[0], &f, &problem));
+  EXPECT_EQ("sequential row 2 does not pair: run 1 has 11 blocks per read, run 2 has 12", problem);
+  EXPECT_EQ("the runs' sequential rows do not pair", f.peak_note);
+  EXPECT_EQ("the runs' sequential rows do not pair", f.fit_note);
+  EXPECT_EQ("", f.ends_note);
+  EXPECT_EQ(4096, f.widest_range);
+  EXPECT_EQ(2, f.narrowest_range);
+  EXPECT_EQ("", f.seek_note);
+  EXPECT_EQ(50, f.seek_cost_us);
+}
+
 }  // namespace
