@@ -133,9 +133,12 @@ struct figure_texts {
 void describe_figures(const report_drive *drive, const drive_figures *figures, const text_symbols *symbols,
                       figure_texts *texts);
 
-// How a drive is named in charts and tables: its root, with its input's name
-// when there are several inputs and it has one run, or with its runs.
-std::string drive_label(const std::vector<report_input> *inputs, const drive_group *group);
+// How a drive is named in charts and tables: its root, with its size and
+// block size where another of groups has that root at another, and with its
+// input's name when there are several inputs and it has one run, or with its
+// runs.
+std::string drive_label(const std::vector<report_input> *inputs, const std::vector<drive_group> *groups,
+                        const drive_group *group);
 
 // Lines of cells, each column padded to its widest cell: the first to the
 // left, the rest to the right, the last (flags) loose; each line after indent.

@@ -388,4 +388,16 @@ TEST(output, a_comparison_keeps_blockmeters_warnings_in_every_form) {
   for (size_t i = 1; i < records.size(); ++i) EXPECT_NE(std::string::npos, records[i][15].find("suspect")) << i;
 }
 
+// One root at two sizes is two drives, and the legend tells them apart.
+TEST(output, one_root_at_two_sizes_is_told_apart_in_the_legend) {
+  std::string capture = read_test_data("linux_two_drives.txt");
+  size_t second = capture.find("drive b.img");
+  capture.replace(second, 11, "drive a.img");
+  std::vector<report_input> inputs = {parse_named("two", capture)};
+  report_sink sink;
+  write_svg(&inputs, true, &sink);
+  EXPECT_NE(std::string::npos, sink.text.find(">a.img (1 MiB of 512 B blocks)</text>")) << sink.text.substr(0, 200);
+  EXPECT_NE(std::string::npos, sink.text.find(">a.img (512 KiB of 512 B blocks)</text>"));
+}
+
 }  // namespace

@@ -117,15 +117,29 @@ std::string escape_xml(std::string_view text) {
   return out;
 }
 
-std::string drive_label(const std::vector<report_input> *inputs, const drive_group *group) {
+std::string drive_label(const std::vector<report_input> *inputs, const std::vector<drive_group> *groups,
+                        const drive_group *group) {
   const drive_run *run = &group->runs[0];
-  if (group->runs.size() > 1) return run->drive->root + " (" + describe_runs(group) + ")";
-  return inputs->size() > 1 ? run->drive->root + " (" + run->input->name + ")" : run->drive->root;
+  const report_drive *drive = run->drive;
+  std::string qualifiers;
+  // One root at two sizes (a file grown between runs, a device replaced) is
+  // two lines that the legend must tell apart.
+  for (const drive_group &other : *groups) {
+    const report_drive *d = other.runs[0].drive;
+    if (d->root == drive->root && (d->block_size != drive->block_size || d->n_blocks != drive->n_blocks)) {
+      qualifiers = format_size((double)drive->n_blocks * (double)drive->block_size) + " of " +
+                   format_size((double)drive->block_size) + " blocks";
+      break;
+    }
+  }
+  std::string runs = group->runs.size() > 1 ? describe_runs(group) : inputs->size() > 1 ? run->input->name : "";
+  if (!runs.empty()) qualifiers += (qualifiers.empty() ? "" : "; ") + runs;
+  return qualifiers.empty() ? drive->root : drive->root + " (" + qualifiers + ")";
 }
 
 void chart_drives(const std::vector<report_input> *inputs, const std::vector<drive_group> *groups,
                   std::vector<chart_drive> *drives) {
-  for (const drive_group &group : *groups) drives->push_back({drive_label(inputs, &group), &group});
+  for (const drive_group &group : *groups) drives->push_back({drive_label(inputs, groups, &group), &group});
 }
 
 std::string count_of(int64_t count, const char *thing) {
