@@ -62,10 +62,13 @@ void abort_report_output(report_output *out) {
 
 std::string temporary_name(const std::string &target, const char *separators, unsigned long long seed) {
   static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  // The name leaves room for the suffix within the longest file name.
+  // The name leaves room for the suffix within the longest file name. Its
+  // leading dot keeps one left by a killed run out of listings and of the
+  // patterns that match the target (report.csv*, *.csv).
   size_t separator = target.find_last_of(separators);
   size_t name_start = separator == std::string::npos ? 0 : separator + 1;
-  std::string name = target.substr(0, name_start + std::min<size_t>(target.size() - name_start, 200)) + ".";
+  std::string name = target.substr(0, name_start) + "." +
+                     target.substr(name_start, std::min<size_t>(target.size() - name_start, 200)) + ".";
   for (int i = 0; i < 6; ++i, seed /= sizeof letters - 1) name += letters[seed % (sizeof letters - 1)];
   return name + ".tmp";
 }

@@ -2,9 +2,9 @@
 // or a file replaced whole, so that no reader finds half a report and a
 // failed or interrupted run never costs the file that was there.
 //
-// A file is written through a temporary beside it, named TARGET.XXXXXX.tmp
-// (six random letters and digits), the name telling what it is wherever one
-// is left behind. On POSIX the first open that makes one also installs, for
+// A file is written through a temporary beside it, named .TARGET.XXXXXX.tmp
+// (six random letters and digits): hidden, and named for what it is,
+// wherever one is left behind, so that it is never taken for a report. On POSIX the first open that makes one also installs, for
 // SIGINT, SIGTERM and SIGHUP where they are at their default, a handler that
 // removes the temporary and ends the program as the signal would. What no
 // handler sees (SIGKILL, a crash, Ctrl+C on Windows) leaves the target as it
@@ -69,9 +69,9 @@ int replace_report_target(report_output *out, std::string *why);
 // Removes out->temporary.
 void remove_report_temporary(report_output *out);
 
-// Shared by those parts: the name of a temporary beside target, TARGET.XXXXXX.tmp
-// with six letters and digits drawn from seed (the name cut to 200 bytes
-// after the last of separators, to stay within the longest file name), and
+// Shared by those parts: the name of a temporary beside target, .TARGET.XXXXXX.tmp
+// with six letters and digits drawn from seed (TARGET's file name cut to 200
+// bytes after the last of separators, to stay within the longest file name), and
 // how many names to try before giving up.
 std::string temporary_name(const std::string &target, const char *separators, unsigned long long seed);
 constexpr unsigned temporary_attempts = 100;
