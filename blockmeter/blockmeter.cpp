@@ -26,6 +26,12 @@ static void report_hdd_failure(const char *what, const char *root) {
 
 int test_hdd(const char *root) {
   std::string shown = terminal_text(root);
+  // An empty argument (an unset variable in a script) names nothing; the
+  // system would only say it cannot find it.
+  if (*root == '\0') {
+    fputs("blockmeter: cannot measure \"\": the name is empty\n", stderr);
+    return -1;
+  }
   if (const char *problem = hdd_root_problem(root)) {
     fprintf(stderr, "blockmeter: cannot measure %s: %s\n", shown.c_str(), problem);
     return -1;
