@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "blockmeter_format.h"
 #include "report.h"
 #include "test_data.h"
 
@@ -217,6 +218,14 @@ TEST(parse, reads_a_file_as_it_reads_a_text) {
     ASSERT_EQ(a.random.rows.size(), b.random.rows.size());
     for (size_t j = 0; j < a.random.rows.size(); ++j) EXPECT_EQ(a.random.rows[j].ms, b.random.rows[j].ms);
   }
+}
+
+// The steps that blockmeter and the report share, against the read sizes
+// the manual page lists for blockmeter's sequential table.
+TEST(parse, the_shared_steps_are_blockmeters_table) {
+  ASSERT_EQ(20, sequential_steps);
+  for (int step = 0; step < sequential_steps; ++step)
+    EXPECT_EQ(sequential_sizes[step], sequential_step_blocks(step)) << "step " << step;
 }
 
 // A capture saved with CR alone at each line's end reads as with LF; a CR LF
