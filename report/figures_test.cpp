@@ -23,32 +23,6 @@ report_drive drive_of(int64_t block_size, std::vector<report_row> sequential,
   return drive;
 }
 
-TEST(figures, per_row_time_rate_and_flags) {
-  report_drive drive = drive_of(4096, {}, {});
-  row_figures f;
-  report_row measured = row(11, 186, 47);
-  derive_row(&drive, &measured, false, &f);
-  EXPECT_EQ(45056, f.bytes_per_read);
-  EXPECT_NEAR(252.688, f.us_per_read, 0.001);  // 47 ms / 186 reads
-  EXPECT_NEAR(3957.447, f.iops, 0.001);
-  EXPECT_EQ("coarse", f.flags);
-
-  // A random read is one block whatever its range; 100 ms is not coarse.
-  report_row slow = row(1 << 20, 1000, 100, true);
-  derive_row(&drive, &slow, true, &f);
-  EXPECT_EQ(4096, f.bytes_per_read);
-  EXPECT_EQ("failed-reads", f.flags);
-  report_row quick_failed = row(1 << 20, 1000, 99, true);
-  derive_row(&drive, &quick_failed, true, &f);
-  EXPECT_EQ("coarse failed-reads", f.flags);
-
-  // No reads: nothing measured, nothing flagged.
-  report_row none = row(200, 0, 1);
-  derive_row(&drive, &none, false, &f);
-  EXPECT_FALSE(f.measured);
-  EXPECT_EQ("", f.flags);
-}
-
 // Rows read with a 80 us overhead per read and 250 MiB/s after it, their
 // times rounded to the millisecond as blockmeter's tick does.
 TEST(figures, fit_recovers_a_known_overhead_and_rate) {

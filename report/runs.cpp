@@ -4,7 +4,7 @@
 #include <map>
 #include <tuple>
 
-#include "figures.h"
+#include "row_figures.h"
 #include "stats.h"
 
 bool is_same_drive(const report_drive *a, const report_drive *b) {
@@ -73,7 +73,8 @@ bool pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows
       out.bytes_per_read = f.bytes_per_read;
       ++out.runs;
       out.mib_per_s.push_back(row->mib_per_s);
-      if (f.measured) out.us.push_back(f.us_per_read);
+      double value = 0;
+      if (row_value(drive, row, random, &value)) out.us.push_back(value);
       out.coarse = out.coarse || f.coarse;
       out.failed_reads = out.failed_reads || row->failed_reads;
     }

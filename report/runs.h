@@ -41,7 +41,7 @@ struct run_row {
   int64_t first;                 // blocks per read, or the range in blocks
   double bytes_per_read;         // a random read is one block
   int runs;                      // runs that have this row
-  std::vector<double> us;        // us per read of each run that made reads in a measurable time
+  std::vector<double> us;        // the value of each run that has one (row_value: its us per read)
   std::vector<double> mib_per_s; // the speed of each run that has the row, as printed
   double median_us, min_us, max_us;  // over us; 0 when it is empty
   double median_mib_per_s, min_mib_per_s, max_mib_per_s;
