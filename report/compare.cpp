@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "row_figures.h"
 #include "stats.h"
 
 // "d with 16 blocks of 512 B", and what it read where blockmeter said.
@@ -49,7 +50,7 @@ int64_t side_block_size(const compare_side *side) { return side->group.runs[0].d
 // What pairs a row with the other side's: the bytes of one read, or of the
 // range read across.
 static double row_bytes(const compare_side *side, const run_row *row, bool random) {
-  return random ? (double)row->first * (double)side_block_size(side) : row->bytes_per_read;
+  return random ? bytes_of_blocks(row->first, side_block_size(side)) : row->bytes_per_read;
 }
 
 // Each side's rows by their bytes, merged in table order; a row of one side

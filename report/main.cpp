@@ -12,10 +12,12 @@
 #include "binary_stdio.h"
 #include "compare.h"
 #include "output.h"
+#include "numbers.h"
 #include "output_compare.h"
 #include "report.h"
 #include "report_output.h"
 #include "standard_streams.h"
+#include "terminal_text.h"
 
 constexpr int exit_reported = 0;
 constexpr int exit_failed = 1;  // an input unreadable or without results, or the report not written

@@ -3,10 +3,14 @@
 #include <nlohmann/json.hpp>
 
 #include "compare.h"
+#include "escape.h"
 #include "figures.h"
+#include "flags.h"
 #include "html_page.h"
-#include "output.h"
+#include "numbers.h"
 #include "output_compare.h"
+#include "terminal_text.h"
+#include "wording.h"
 
 static std::string side_text(const compare_side *side) {
   const report_drive *drive = side->group.runs[0].drive;
@@ -41,13 +45,10 @@ static std::string runs_text(const compared_row *row) {
   return std::to_string(measured_runs(row->base)) + "+" + std::to_string(measured_runs(row->other));
 }
 
-static std::string row_flags(const compared_row *row) {
-  if (row->base == nullptr || row->other == nullptr) return "unpaired";
-  std::string flags = std::string(row->coarse ? "coarse" : "") + (row->coarse && row->failed_reads ? " " : "") +
-                      (row->failed_reads ? "failed-reads" : "");
-  if (row->medians_disagree) flags += flags.empty() ? "medians-disagree" : " medians-disagree";
-  if (row->too_few_runs) flags += flags.empty() ? "too-few-runs" : " too-few-runs";
-  return flags;
+static unsigned compared_flags(const compared_row *row) {
+  if (row->base == nullptr || row->other == nullptr) return flag_unpaired;
+  return row_flags(row->coarse, row->failed_reads) | (row->medians_disagree ? flag_medians_disagree : 0) |
+         (row->too_few_runs ? flag_too_few_runs : 0);
 }
 
 // Why a row the test finds different reads ~: its medians point the other way.
@@ -108,7 +109,7 @@ static void write_table_text(const comparison *c, bool random, std::string *out)
   for (const compared_row &row : table->rows)
     rows.push_back({row_label(c, &row, random), side_median_text(row.base, &plain_symbols),
                     side_median_text(row.other, &plain_symbols), delta_text(&row),
-                    row.compared ? p_text(row.p) : "-", runs_text(&row), row_flags(&row)});
+                    row.compared ? p_text(row.p) : "-", runs_text(&row), flag_text(compared_flags(&row))});
   write_columns(&rows, "", out);
   for (const compared_row &row : table->rows)
     if (row.medians_disagree) *out += "note: " + disagreement_note(c, &row, random) + "\n";
@@ -157,11 +158,11 @@ void write_compare_csv(const std::vector<comparison> *comparisons, report_sink *
   for (const comparison &c : *comparisons) {
     // Every row of a comparison with a side blockmeter warned of, as the
     // plain CSV flags every row of such a drive.
-    bool suspect = !group_warnings(&c.base->group).empty() || !group_warnings(&c.other->group).empty();
+    unsigned suspect =
+        group_warnings(&c.base->group).empty() && group_warnings(&c.other->group).empty() ? 0 : flag_suspect;
     for (bool random : {false, true})
       for (const compared_row &row : (random ? c.random : c.sequential).rows) {
-        std::string flags = row_flags(&row);
-        if (suspect) flags += flags.empty() ? "suspect" : " suspect";
+        std::string flags = flag_text(compared_flags(&row) | suspect);
         auto stat = [](const run_row *side, double run_row::*value) {
           return side == nullptr || side->us.empty() ? std::string() : format_exact(side->*value);
         };
@@ -223,13 +224,8 @@ static json stats_json(const run_row *side) {
 static json table_json(const comparison *c, const compared_table *table, bool random) {
   json rows = json::array();
   for (const compared_row &row : table->rows) {
-    json flags = json::array();
-    if (row.coarse) flags.push_back("coarse");
-    if (row.failed_reads) flags.push_back("failed-reads");
-    if (row.medians_disagree) flags.push_back("medians-disagree");
-    if (row.too_few_runs) flags.push_back("too-few-runs");
+    json flags = flag_words(compared_flags(&row));
     bool paired = row.base != nullptr && row.other != nullptr;
-    if (!paired) flags.push_back("unpaired");
     auto blocks = [](const run_row *side) { return side == nullptr ? json(nullptr) : json(side->first); };
     json entry;
     if (random) {
@@ -297,7 +293,7 @@ static void write_table_html(const comparison *c, bool random, std::string *out)
                            "runs", "verdict", "flags"}) +
           "</thead>\n<tbody>\n";
   for (const compared_row &row : table->rows) {
-    std::string flags = row_flags(&row);
+    std::string flags = flag_text(compared_flags(&row));
     const char *cls = row.verdict == verdict_slower ? "slower" : row.verdict == verdict_faster ? "faster" : nullptr;
     bool paired = row.base != nullptr && row.other != nullptr;
     *out += "<tr>" + html_cell(escape_xml(row_label(c, &row, random)), "text") +

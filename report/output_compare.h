@@ -8,6 +8,7 @@
 
 #include "compare.h"
 #include "output.h"
+#include "report_sink.h"
 
 // Every comparison has the same base.
 void write_compare_text(const std::vector<comparison> *comparisons, double alpha, report_sink *out);

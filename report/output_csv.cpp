@@ -1,16 +1,8 @@
-#include "figures.h"
+#include "escape.h"
+#include "flags.h"
+#include "numbers.h"
 #include "output.h"
-
-std::string csv_field(std::string_view text) {
-  // A spreadsheet program takes a cell that starts with one of these for a
-  // formula and runs it; a lone "-" (standard input) is none.
-  bool formula_like = !text.empty() && text != "-" && std::string_view("=+-@\t\r").find(text[0]) != text.npos;
-  std::string field = (formula_like ? "'" : "") + std::string(text);
-  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
-  std::string quoted = "\"";
-  for (char c : field) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
+#include "row_figures.h"
 
 void write_csv_header(report_sink *out) {
   out->text +=
@@ -20,12 +12,12 @@ void write_csv_header(report_sink *out) {
 
 void write_csv_rows(const report_input *input, const report_drive *drive, report_sink *out) {
   // A drive blockmeter warned of has figures that may not be the device's.
-  const char *suspect = drive->warnings.empty() ? "" : "suspect";
+  unsigned suspect = drive->warnings.empty() ? 0 : flag_suspect;
   for (bool random : {false, true})
     for (const report_row &row : (random ? drive->random : drive->sequential).rows) {
       row_figures f;
       derive_row(drive, &row, random, &f);
-      std::string flags = f.flags + (f.flags.empty() || *suspect == '\0' ? "" : " ") + suspect;
+      std::string flags = flag_text(f.flags | suspect);
       std::string fields[] = {csv_field(input->name),
                               csv_field(drive->root),
                               std::to_string(drive->block_size),

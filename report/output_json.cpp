@@ -1,7 +1,9 @@
 #include <nlohmann/json.hpp>
 
 #include "figures.h"
+#include "flags.h"
 #include "output.h"
+#include "row_figures.h"
 
 using json = nlohmann::ordered_json;
 
@@ -14,12 +16,7 @@ static json bytes_of(int64_t blocks, int64_t block_size) {
 
 static json note_or_null(const std::string &note) { return note.empty() ? json(nullptr) : json(note); }
 
-static json flags_of(bool coarse, bool failed_reads) {
-  json flags = json::array();
-  if (coarse) flags.push_back("coarse");
-  if (failed_reads) flags.push_back("failed-reads");
-  return flags;
-}
+static json flags_of(bool coarse, bool failed_reads) { return flag_words(row_flags(coarse, failed_reads)); }
 
 static json row_json(const report_drive *drive, const report_row *row, bool random) {
   row_figures f;

@@ -1,8 +1,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "escape.h"
 #include "figures.h"
+#include "numbers.h"
 #include "output.h"
+#include "wording.h"
 
 // Layout, in SVG user units: two charts side by side, the legend below.
 constexpr double chart_width = 500;
@@ -105,8 +108,7 @@ static void write_axes(const chart *c, const chart_scale *s, double left, double
   int y_ticks = (int)std::lround(s->y_top / s->y_step);
   for (int i = 0; i <= y_ticks; ++i) {
     double value = i * s->y_step, y = bottom - (bottom - top) * i / y_ticks;
-    char label[64];
-    snprintf(label, sizeof label, "%g", value);
+    std::string label = format_general(value, 6);
     *out += "<line class=\"grid\" x1=\"" + num(left) + "\" y1=\"" + num(y) + "\" x2=\"" + num(right) +
             "\" y2=\"" + num(y) + "\"/>\n<text class=\"tick\" x=\"" + num(left - 6) + "\" y=\"" + num(y + 4) +
             "\" text-anchor=\"end\">" + label + "</text>\n";
@@ -229,7 +231,7 @@ static void make_series(const chart_drive *entry, size_t index, bool random, cha
   }
   for (size_t i = 0; i < rnd_rows.size(); ++i) {
     const run_row &row = rnd_rows[i];
-    double range_bytes = (double)row.first * (double)drive->block_size;
+    double range_bytes = bytes_of_blocks(row.first, drive->block_size);
     if (row.us.empty() || range_bytes <= 0) continue;
     std::string what =
         "range " + format_size(range_bytes) + ", " + format_fixed(row.median_us, 1) + " \xc2\xb5s per read";
@@ -319,4 +321,9 @@ void write_svg(const std::vector<report_input> *inputs, bool standalone, report_
   std::vector<chart_drive> drives;
   chart_drives(inputs, &groups, &drives);
   write_svg(&drives, standalone, out);
+}
+
+void chart_drives(const std::vector<report_input> *inputs, const std::vector<drive_group> *groups,
+                  std::vector<chart_drive> *drives) {
+  for (const drive_group &group : *groups) drives->push_back({drive_label(inputs, groups, &group), &group});
 }

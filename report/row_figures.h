@@ -4,8 +4,7 @@
 // (figures.h), which take their rows from the runs.
 #pragma once
 
-#include <string>
-
+#include "flags.h"
 #include "report.h"
 
 // blockmeter's tick is 1 ms: below this a row's time is off by over 1 %.
@@ -17,8 +16,12 @@ struct row_figures {
   double us_per_read;     // microseconds per read: ms * 1000 / reads
   double iops;            // reads per second
   bool coarse;            // measured in under coarse_below_ms
-  std::string flags;      // "coarse", "failed-reads", or both separated by a blank; may be empty
+  unsigned flags;         // flag_coarse, flag_failed_reads (flags.h), or none
 };
+
+// blocks of block_size, in bytes: as a double, exact below 2^53, and never
+// overflowing on what an input claims.
+double bytes_of_blocks(int64_t blocks, int64_t block_size);
 
 // Derives a row's figures; random says which table it is from.
 void derive_row(const report_drive *drive, const report_row *row, bool random, row_figures *figures);
