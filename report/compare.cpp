@@ -13,36 +13,36 @@ static std::string name_drive(const report_drive *drive) {
          std::to_string(drive->block_size) + " B" + (drive->device.empty() ? "" : ", reading " + drive->device);
 }
 
-bool make_compare_side(const report_input *input, compare_side *side, std::string *problem) {
+int make_compare_side(const report_input *input, compare_side *side, std::string *why) {
   side->input = input;
   side->group = drive_group{};
   for (const report_drive &drive : input->drives) {
     const report_drive *first = side->group.runs.empty() ? nullptr : side->group.runs[0].drive;
     if (first != nullptr && !is_same_drive(first, &drive)) {
-      *problem = "holds runs of more than one drive (" + name_drive(first) + ", and " + name_drive(&drive) +
+      *why = "holds runs of more than one drive (" + name_drive(first) + ", and " + name_drive(&drive) +
                  "); compare one drive's runs per file";
-      return false;
+      return -1;
     }
     side->group.runs.push_back({input, &drive});
   }
   if (side->group.runs.empty()) {
-    *problem = "holds no runs";
-    return false;
+    *why = "holds no runs";
+    return -1;
   }
   std::string unpaired;
-  if (!pair_runs(&side->group, false, &side->sequential, &unpaired) ||
-      !pair_runs(&side->group, true, &side->random, &unpaired)) {
-    *problem = "its runs do not pair: " + unpaired;
-    return false;
+  if (pair_runs(&side->group, false, &side->sequential, &unpaired) != 0 ||
+      pair_runs(&side->group, true, &side->random, &unpaired) != 0) {
+    *why = "its runs do not pair: " + unpaired;
+    return -1;
   }
   bool measured = false;
   for (const std::vector<run_row> *table : {&side->sequential, &side->random})
     for (const run_row &row : *table) measured = measured || !row.us.empty();
   if (!measured) {
-    *problem = "holds no rows with reads measured";
-    return false;
+    *why = "holds no rows with reads measured";
+    return -1;
   }
-  return true;
+  return 0;
 }
 
 int64_t side_block_size(const compare_side *side) { return side->group.runs[0].drive->block_size; }
@@ -142,6 +142,20 @@ void compare_sides(const compare_side *base, const compare_side *other, double a
   result->smallest_p = smallest_rank_test_p(base_runs, other_runs);
   result->exact = rank_test_is_exact(base_runs, other_runs);
   result->can_reach_alpha = result->smallest_p < alpha;
+}
+
+int compare_inputs(const std::vector<report_input> *inputs, double alpha, std::vector<compare_side> *sides,
+                   std::vector<comparison> *comparisons, std::vector<std::string> *whys) {
+  sides->assign(inputs->size(), compare_side{});
+  whys->assign(inputs->size(), std::string());
+  int status = 0;
+  for (size_t i = 0; i < inputs->size(); ++i)
+    if (make_compare_side(&(*inputs)[i], &(*sides)[i], &(*whys)[i]) != 0) status = -1;
+  comparisons->clear();
+  if (status != 0) return -1;
+  comparisons->resize(sides->size() - 1);
+  for (size_t i = 1; i < sides->size(); ++i) compare_sides(&(*sides)[0], &(*sides)[i], alpha, &(*comparisons)[i - 1]);
+  return 0;
 }
 
 const char *verdict_name(compare_verdict verdict) {

@@ -19,10 +19,10 @@ struct compare_side {
   std::vector<run_row> sequential, random;
 };
 
-// Takes every drive of input as a run of one drive. Returns false, with
-// *problem saying why, when the input holds no runs, runs of more than one
-// drive, or runs whose rows do not pair.
-bool make_compare_side(const report_input *input, compare_side *side, std::string *problem);
+// Takes every drive of input as a run of one drive. Returns 0, or -1 with
+// *why when the input holds no runs, runs of more than one drive, or runs
+// whose rows do not pair.
+int make_compare_side(const report_input *input, compare_side *side, std::string *why);
 
 enum compare_verdict { verdict_same, verdict_slower, verdict_faster };
 
@@ -69,6 +69,13 @@ struct comparison {
 };
 
 void compare_sides(const compare_side *base, const compare_side *other, double alpha, comparison *result);
+
+// The first input's runs against each other input's: a side per input
+// (sides), then BASE with each NEW (comparisons, which point into sides).
+// Returns 0, or -1 with (*whys)[i] saying why input i cannot be compared
+// (empty for each that can); every input is tried.
+int compare_inputs(const std::vector<report_input> *inputs, double alpha, std::vector<compare_side> *sides,
+                   std::vector<comparison> *comparisons, std::vector<std::string> *whys);
 
 // The block size of a side's drive.
 int64_t side_block_size(const compare_side *side);

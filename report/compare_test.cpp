@@ -51,7 +51,7 @@ TEST(runs, group_across_inputs_and_pair_rows_by_place) {
 
   std::vector<run_row> rows;
   std::string problem;
-  ASSERT_TRUE(pair_runs(&groups[0], true, &rows, &problem)) << problem;
+  ASSERT_EQ(0, pair_runs(&groups[0], true, &rows, &problem)) << problem;
   ASSERT_EQ(2u, rows.size());
   // 150, 160 and 140 us per read; then 200 and 150 from the two runs that got there.
   EXPECT_EQ(3, rows[0].runs);
@@ -65,7 +65,7 @@ TEST(runs, group_across_inputs_and_pair_rows_by_place) {
 
   // Rows at the same place with other read sizes do not pair.
   inputs[1].drives[0].random.rows[1].first = 5;
-  EXPECT_FALSE(pair_runs(&groups[0], true, &rows, &problem));
+  EXPECT_EQ(-1, pair_runs(&groups[0], true, &rows, &problem));
   EXPECT_EQ("random row 2 does not pair: run 1 has 8 blocks of range, run 2 has 5", problem);
 }
 
@@ -73,13 +73,13 @@ TEST(compare, a_side_is_the_runs_of_one_drive) {
   compare_side side;
   std::string problem;
   report_input empty = input("none.txt", {});
-  EXPECT_FALSE(make_compare_side(&empty, &side, &problem));
+  EXPECT_EQ(-1, make_compare_side(&empty, &side, &problem));
   EXPECT_EQ("holds no runs", problem);
   report_input two = input("two.txt", {drive("d", {{1000, 150}}), drive("e", {{1000, 150}})});
-  EXPECT_FALSE(make_compare_side(&two, &side, &problem));
+  EXPECT_EQ(-1, make_compare_side(&two, &side, &problem));
   EXPECT_EQ(0u, problem.find("holds runs of more than one drive (d with 16 blocks of 512 B, and e")) << problem;
   report_input runs = input("runs.txt", {drive("d", {{1000, 150}}), drive("d", {{1000, 160}})});
-  EXPECT_TRUE(make_compare_side(&runs, &side, &problem)) << problem;
+  EXPECT_EQ(0, make_compare_side(&runs, &side, &problem)) << problem;
   EXPECT_EQ(2u, side.group.runs.size());
 }
 
@@ -94,8 +94,8 @@ TEST(compare, verdicts_deltas_and_geometric_mean) {
   }
   compare_side a, b;
   std::string problem;
-  ASSERT_TRUE(make_compare_side(&base, &a, &problem));
-  ASSERT_TRUE(make_compare_side(&other, &b, &problem));
+  ASSERT_EQ(0, make_compare_side(&base, &a, &problem));
+  ASSERT_EQ(0, make_compare_side(&other, &b, &problem));
   comparison c;
   compare_sides(&a, &b, default_alpha, &c);
   EXPECT_TRUE(c.can_reach_alpha);
@@ -112,7 +112,7 @@ TEST(compare, verdicts_deltas_and_geometric_mean) {
 
   // Three runs a side cannot reach 0.05 at all.
   base.drives.pop_back(), other.drives.pop_back();
-  ASSERT_TRUE(make_compare_side(&base, &a, &problem) && make_compare_side(&other, &b, &problem));
+  ASSERT_TRUE(make_compare_side(&base, &a, &problem) == 0 && make_compare_side(&other, &b, &problem) == 0);
   compare_sides(&a, &b, default_alpha, &c);
   EXPECT_FALSE(c.can_reach_alpha);
   EXPECT_EQ(verdict_same, c.random.rows[0].verdict);
@@ -137,7 +137,7 @@ TEST(compare, rows_pair_by_their_bytes_across_geometries) {
   report_input base = input("base", {whole_drive(512, 16384)}), other = input("new", {whole_drive(4096, 4096)});
   compare_side a, b;
   std::string problem;
-  ASSERT_TRUE(make_compare_side(&base, &a, &problem) && make_compare_side(&other, &b, &problem)) << problem;
+  ASSERT_TRUE(make_compare_side(&base, &a, &problem) == 0 && make_compare_side(&other, &b, &problem) == 0) << problem;
   comparison c;
   compare_sides(&a, &b, default_alpha, &c);
   EXPECT_TRUE(c.block_sizes_differ);
@@ -178,6 +178,7 @@ TEST(compare, rows_pair_by_their_bytes_across_geometries) {
 // far above the middle 450 (p 0.016): the test finds new slower. The row
 // says neither, and why.
 TEST(compare, a_verdict_follows_its_test_and_no_median_contradicts_it) {
+  std::string why;
   report_input base = input("base", {}), other = input("new", {});
   for (int i = 0; i < 30; ++i) {
     base.drives.push_back(drive("d", {{1000, i < 12 ? 50 + i : 100 + (i - 12)}}));
@@ -185,7 +186,7 @@ TEST(compare, a_verdict_follows_its_test_and_no_median_contradicts_it) {
   }
   compare_side a, b;
   std::string problem;
-  ASSERT_TRUE(make_compare_side(&base, &a, &problem) && make_compare_side(&other, &b, &problem)) << problem;
+  ASSERT_TRUE(make_compare_side(&base, &a, &problem) == 0 && make_compare_side(&other, &b, &problem) == 0) << problem;
   comparison c;
   compare_sides(&a, &b, default_alpha, &c);
   const compared_row &row = c.random.rows[0];
@@ -196,14 +197,14 @@ TEST(compare, a_verdict_follows_its_test_and_no_median_contradicts_it) {
   EXPECT_TRUE(row.medians_disagree);
   std::vector<comparison> one = {c};
   report_sink text;
-  write_compare_text(&one, default_alpha, &text);
+  ASSERT_EQ(0, write_compare_text(&one, default_alpha, &text, &why));
   EXPECT_NE(std::string::npos, text.text.find("\nnote: range 8 KiB: the rank test finds new slower (p 0.016), but "
                                               "new's median is 7.8 % lower: no verdict, shown as ~\n"))
       << text.text;
 
   // Shift new's short runs above base's long ones: both now say slower.
   for (int i = 0; i < 16; ++i) other.drives[i].random.rows[0].ms = 200 + i;
-  ASSERT_TRUE(make_compare_side(&other, &b, &problem)) << problem;
+  ASSERT_EQ(0, make_compare_side(&other, &b, &problem)) << problem;
   compare_sides(&a, &b, default_alpha, &c);
   EXPECT_EQ(verdict_slower, c.random.rows[0].verdict);
   EXPECT_FALSE(c.random.rows[0].medians_disagree);
@@ -217,7 +218,7 @@ TEST(compare, one_run_against_many_is_tested_exactly) {
     for (int i = 0; i < base_runs; ++i) base.drives.push_back(drive("d", {{1000, 150 + i % 7}}));
     compare_side a, b;
     std::string problem;
-    ASSERT_TRUE(make_compare_side(&base, &a, &problem) && make_compare_side(&other, &b, &problem)) << problem;
+    ASSERT_TRUE(make_compare_side(&base, &a, &problem) == 0 && make_compare_side(&other, &b, &problem) == 0) << problem;
     comparison c;
     compare_sides(&a, &b, default_alpha, &c);
     EXPECT_TRUE(c.can_reach_alpha) << base_runs;
@@ -237,7 +238,7 @@ TEST(compare, a_row_with_runs_cut_short_says_it_cannot_reach_alpha) {
   other.drives[3].random.rows.pop_back();
   compare_side a, b;
   std::string problem;
-  ASSERT_TRUE(make_compare_side(&base, &a, &problem) && make_compare_side(&other, &b, &problem)) << problem;
+  ASSERT_TRUE(make_compare_side(&base, &a, &problem) == 0 && make_compare_side(&other, &b, &problem) == 0) << problem;
   comparison c;
   compare_sides(&a, &b, default_alpha, &c);
   ASSERT_TRUE(c.can_reach_alpha);
@@ -253,6 +254,7 @@ TEST(compare, a_row_with_runs_cut_short_says_it_cannot_reach_alpha) {
 // are two drives, each with its own runs, and the summary says so; a side
 // of a comparison holding both is refused.
 TEST(runs, runs_that_read_other_devices_are_other_drives) {
+  std::string why;
   report_drive hdd = drive("/dev/sda", {{1000, 8000}}), ssd = hdd;
   hdd.device = "/dev/sda, 1 TiB, rotational, model \"HDD\", transport sata";
   ssd.device = "/dev/sda, 1 TiB, non-rotational, model \"SSD\", transport sata";
@@ -264,7 +266,7 @@ TEST(runs, runs_that_read_other_devices_are_other_drives) {
   EXPECT_EQ(1u, groups[1].runs.size());
   EXPECT_EQ(1, count_namesakes(&groups, &groups[1]));
   report_sink summary;
-  write_summary(&inputs, &summary);
+  ASSERT_EQ(0, write_summary(&inputs, &summary, &why));
   EXPECT_EQ(2u, count_in(summary.text, "  this root and size name 2 drives: the runs that read another device are "
                                        "another drive, shown apart\n"))
       << summary.text;
@@ -272,7 +274,7 @@ TEST(runs, runs_that_read_other_devices_are_other_drives) {
   report_input mixed = input("mixed.txt", {hdd, ssd});
   compare_side side;
   std::string problem;
-  EXPECT_FALSE(make_compare_side(&mixed, &side, &problem));
+  EXPECT_EQ(-1, make_compare_side(&mixed, &side, &problem));
   EXPECT_EQ(0u, problem.find("holds runs of more than one drive (/dev/sda with 16 blocks of 512 B, reading /dev/sda, "
                              "1 TiB, rotational"))
       << problem;

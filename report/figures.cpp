@@ -34,7 +34,7 @@ static void derive_sequential(const std::vector<run_row> *rows, drive_figures *f
   if (bytes.empty()) f->peak_note = too_few(0, "1");
   f->peak_is_largest_read = !bytes.empty() && f->peak_blocks_per_read == largest_tried;
   double a = 0, b = 0, r2 = 0;
-  if (!fit_line(bytes.data(), us.data(), (int)bytes.size(), &a, &b, &r2)) {
+  if (fit_line(bytes.data(), us.data(), (int)bytes.size(), &a, &b, &r2) != 0) {
     f->fit_note = too_few((int)bytes.size(), "2 read sizes");
   } else if (!(b > 0)) {
     f->fit_note = "no transfer rate: the time per read does not grow with the read size";
@@ -89,20 +89,21 @@ void derive_figures(const std::vector<run_row> *sequential, const std::vector<ru
   derive_random(random, figures);
 }
 
-bool derive_group(const drive_group *group, drive_figures *figures, std::string *problem) {
+int derive_group(const drive_group *group, drive_figures *figures, std::string *why) {
   std::vector<run_row> sequential, random;
   std::string sequential_problem, random_problem;
   // Each table stands alone: runs whose one table does not pair still give
   // the other's figures, and the unpaired one gives none from a part of it.
-  bool sequential_paired = pair_runs(group, false, &sequential, &sequential_problem);
-  bool random_paired = pair_runs(group, true, &random, &random_problem);
+  bool sequential_paired = pair_runs(group, false, &sequential, &sequential_problem) == 0;
+  bool random_paired = pair_runs(group, true, &random, &random_problem) == 0;
   if (!sequential_paired) sequential.clear();
   if (!random_paired) random.clear();
   derive_figures(&sequential, &random, (int)group->runs.size(), figures);
   if (!sequential_paired) figures->peak_note = figures->fit_note = "the runs' sequential rows do not pair";
   if (!random_paired) figures->ends_note = figures->seek_note = "the runs' random rows do not pair";
-  *problem = sequential_problem + (sequential_paired || random_paired ? "" : "; ") + random_problem;
-  return sequential_paired && random_paired;
+  if (sequential_paired && random_paired) return 0;
+  *why = sequential_problem + (sequential_paired || random_paired ? "" : "; ") + random_problem;
+  return -1;
 }
 
 void derive_drive(const report_drive *drive, drive_figures *figures) {

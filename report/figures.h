@@ -61,7 +61,7 @@ void derive_drive(const report_drive *drive, drive_figures *figures);
 void derive_figures(const std::vector<run_row> *sequential, const std::vector<run_row> *random, int runs,
                     drive_figures *figures);
 
-// The figures of a group of runs, from the medians of its rows. Returns false,
-// with *problem, when its runs do not pair (pair_runs); the figures then rest
-// on the rows before that.
-bool derive_group(const drive_group *group, drive_figures *figures, std::string *problem);
+// The figures of a group of runs, from the medians of its rows. Returns 0, or
+// -1 with *why when the runs of a table do not pair (pair_runs); that
+// table's figures are then notes saying so, and the other's are whole.
+int derive_group(const drive_group *group, drive_figures *figures, std::string *why);

@@ -11,21 +11,24 @@
 #include "report_sink.h"
 #include "runs.h"
 
+// Each writer returns 0, or -1 with *why set when the sink could not take its
+// text (drain_sink); it stops there.
+
 // Per drive: the geometry and the figures of figures.h, as plain text; for a
 // drive with several runs, also its rows' medians and spreads.
-void write_summary(const std::vector<report_input> *inputs, report_sink *out);
+int write_summary(const std::vector<report_input> *inputs, report_sink *out, std::string *why);
 
 // RFC 4180: a header, then one record per table row of every run, CR LF after
 // each.
 void write_csv_header(report_sink *out);
-void write_csv_rows(const report_input *input, const report_drive *drive, report_sink *out);
-void write_csv(const std::vector<report_input> *inputs, report_sink *out);
+int write_csv_rows(const report_input *input, const report_drive *drive, report_sink *out, std::string *why);
+int write_csv(const std::vector<report_input> *inputs, report_sink *out, std::string *why);
 
 // One JSON document: inputs, their drives, each drive's rows with their
 // derived fields, and its figures; then, for each drive with several runs,
 // its rows' medians and spreads and the figures from them. Bytes that are not
 // UTF-8 become U+FFFD.
-void write_json(const std::vector<report_input> *inputs, report_sink *out);
+int write_json(const std::vector<report_input> *inputs, report_sink *out, std::string *why);
 
 // One line or band of a chart: a drive with its runs, or one side of a
 // comparison.
@@ -45,8 +48,8 @@ void chart_drives(const std::vector<report_input> *inputs, const std::vector<dri
 // largest value where there are several), and a legend. Standalone: an XML
 // document with its namespace; otherwise an <svg> element to place in an
 // HTML page.
-void write_svg(const std::vector<chart_drive> *drives, bool standalone, report_sink *out);
-void write_svg(const std::vector<report_input> *inputs, bool standalone, report_sink *out);
+int write_svg(const std::vector<chart_drive> *drives, bool standalone, report_sink *out, std::string *why);
+int write_svg(const std::vector<report_input> *inputs, bool standalone, report_sink *out, std::string *why);
 
 // A page that needs nothing else: the charts, the figures and the rows.
-void write_html(const std::vector<report_input> *inputs, report_sink *out);
+int write_html(const std::vector<report_input> *inputs, report_sink *out, std::string *why);

@@ -116,9 +116,10 @@ static void write_table_text(const comparison *c, bool random, std::string *out)
   *out += "geomean: " + geomean_text(table) + "\n";
 }
 
-void write_compare_text(const std::vector<comparison> *comparisons, double alpha, report_sink *out) {
+int write_compare_text(const std::vector<comparison> *comparisons, double alpha, report_sink *out,
+                       std::string *why) {
   std::string *text = &out->text;
-  if (comparisons->empty()) return;
+  if (comparisons->empty()) return 0;
   // A side blockmeter warned of may not show its device's speed: said above
   // its tables, as the summary says it above a drive's figures.
   auto warn = [text](const compare_side *side) {
@@ -137,7 +138,7 @@ void write_compare_text(const std::vector<comparison> *comparisons, double alpha
     write_table_text(&c, false, text);
     *text += "\n";
     write_table_text(&c, true, text);
-    drain_sink(out, false);
+    if (drain_sink(out, false, why) != 0) return -1;
   }
   *text += "\nus/read: the median time per read over the runs, +- the larger distance from it to the smallest or "
            "largest run, in % of it.\ndelta: new's median against base's (+: new is slower per read); ~: no "
@@ -149,9 +150,10 @@ void write_compare_text(const std::vector<comparison> *comparisons, double alpha
            "medians move the other way, so no verdict; too-few-runs: fewer runs measured the row (one cut short) than "
            "the test needs to reach p < " +
            format_shortest(alpha) + ".\n";
+  return 0;
 }
 
-void write_compare_csv(const std::vector<comparison> *comparisons, report_sink *out) {
+int write_compare_csv(const std::vector<comparison> *comparisons, double, report_sink *out, std::string *why) {
   out->text +=
       "file,test,blocks_per_read,range_blocks,base_runs,base_us_per_read,base_min_us,base_max_us,runs,us_per_read,"
       "min_us,max_us,delta_pct,p_value,verdict,flags,bytes_per_read,range_bytes,base_file,base_root\r\n";
@@ -194,9 +196,10 @@ void write_compare_csv(const std::vector<comparison> *comparisons, report_sink *
                                 csv_field(c.base->input->name),
                                 csv_field(c.base->group.runs[0].drive->root)};
         for (const std::string &field : fields) out->text += field + (&field == &fields[19] ? "\r\n" : ",");
-        drain_sink(out, false);
+        if (drain_sink(out, false, why) != 0) return -1;
       }
   }
+  return 0;
 }
 
 using json = nlohmann::ordered_json;
@@ -252,7 +255,7 @@ static json table_json(const comparison *c, const compared_table *table, bool ra
   return {{"rows", rows}, {"geomean", geomean}};
 }
 
-void write_compare_json(const std::vector<comparison> *comparisons, double alpha, report_sink *out) {
+int write_compare_json(const std::vector<comparison> *comparisons, double alpha, report_sink *out, std::string *) {
   json list = json::array();
   for (const comparison &c : *comparisons) {
     std::string pairing = pairing_note(&c);
@@ -270,6 +273,7 @@ void write_compare_json(const std::vector<comparison> *comparisons, double alpha
                    {"base", comparisons->empty() ? json(nullptr) : side_json((*comparisons)[0].base)},
                    {"comparisons", list}};
   out->text += document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  return 0;
 }
 
 static void compare_chart_drives(const std::vector<comparison> *comparisons, std::vector<chart_drive> *drives) {
@@ -279,10 +283,10 @@ static void compare_chart_drives(const std::vector<comparison> *comparisons, std
   for (const comparison &c : *comparisons) drives->push_back({"new: " + side_text(c.other), &c.other->group});
 }
 
-void write_compare_svg(const std::vector<comparison> *comparisons, report_sink *out) {
+int write_compare_svg(const std::vector<comparison> *comparisons, double, report_sink *out, std::string *why) {
   std::vector<chart_drive> drives;
   compare_chart_drives(comparisons, &drives);
-  write_svg(&drives, true, out);
+  return write_svg(&drives, true, out, why);
 }
 
 static void write_table_html(const comparison *c, bool random, std::string *out) {
@@ -309,9 +313,10 @@ static void write_table_html(const comparison *c, bool random, std::string *out)
   *out += "<p>geometric mean of new / base: " + escape_xml(geomean_text(table)) + "</p>\n";
 }
 
-void write_compare_html(const std::vector<comparison> *comparisons, double alpha, report_sink *out) {
+int write_compare_html(const std::vector<comparison> *comparisons, double alpha, report_sink *out,
+                       std::string *why) {
   std::string *text = &out->text;
-  if (comparisons->empty()) return;
+  if (comparisons->empty()) return 0;
   const compare_side *base = (*comparisons)[0].base;
   start_html_page("blockmeter comparison: " + escape_xml(base->input->name),
                   "Each new file's runs against the base's, row by row: the median time per read over the runs "
@@ -322,7 +327,7 @@ void write_compare_html(const std::vector<comparison> *comparisons, double alpha
                   text);
   std::vector<chart_drive> drives;
   compare_chart_drives(comparisons, &drives);
-  write_svg(&drives, false, out);
+  if (write_svg(&drives, false, out, why) != 0) return -1;
   for (const comparison &c : *comparisons) {
     *text += "<section class=\"comparison\">\n<h2>" + escape_xml("new: " + side_text(c.other)) + "</h2>\n<p>" +
              escape_xml("against base: " + side_text(c.base)) + "</p>\n";
@@ -332,9 +337,10 @@ void write_compare_html(const std::vector<comparison> *comparisons, double alpha
     write_table_html(&c, false, text);
     write_table_html(&c, true, text);
     *text += "</section>\n";
-    drain_sink(out, false);
+    if (drain_sink(out, false, why) != 0) return -1;
   }
   *text += "<h2>Figures of each side</h2>\n";
   for (const chart_drive &drive : drives) write_html_figures(drive.label, drive.group, text);
   *text += "</body>\n</html>\n";
+  return 0;
 }

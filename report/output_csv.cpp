@@ -10,7 +10,7 @@ void write_csv_header(report_sink *out) {
       "flags,device\r\n";
 }
 
-void write_csv_rows(const report_input *input, const report_drive *drive, report_sink *out) {
+int write_csv_rows(const report_input *input, const report_drive *drive, report_sink *out, std::string *why) {
   // A drive blockmeter warned of has figures that may not be the device's.
   unsigned suspect = drive->warnings.empty() ? 0 : flag_suspect;
   for (bool random : {false, true})
@@ -34,11 +34,13 @@ void write_csv_rows(const report_input *input, const report_drive *drive, report
                               csv_field(drive->device)};
       for (const std::string &field : fields) out->text += field + (&field == &fields[13] ? "\r\n" : ",");
     }
-  drain_sink(out, false);
+  return drain_sink(out, false, why);
 }
 
-void write_csv(const std::vector<report_input> *inputs, report_sink *out) {
+int write_csv(const std::vector<report_input> *inputs, report_sink *out, std::string *why) {
   write_csv_header(out);
   for (const report_input &input : *inputs)
-    for (const report_drive &drive : input.drives) write_csv_rows(&input, &drive, out);
+    for (const report_drive &drive : input.drives)
+      if (write_csv_rows(&input, &drive, out, why) != 0) return -1;
+  return 0;
 }

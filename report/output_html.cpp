@@ -48,7 +48,7 @@ void write_html_figures(const std::string &label, const drive_group *group, std:
   const report_drive *drive = group->runs[0].drive;
   drive_figures f;
   std::string problem;
-  bool paired = derive_group(group, &f, &problem);
+  bool paired = derive_group(group, &f, &problem) == 0;
   std::vector<figure_text> texts;
   describe_figures(drive, &f, &rich_symbols, &texts);
   *out += "<table class=\"figures\">\n<caption>" + escape_xml(label) + "</caption>\n<tbody>\n";
@@ -112,7 +112,7 @@ static void write_run_rows_table(const drive_group *group, bool random, std::str
   *out += "</tbody>\n</table>\n";
 }
 
-void write_html(const std::vector<report_input> *inputs, report_sink *out) {
+int write_html(const std::vector<report_input> *inputs, report_sink *out, std::string *why) {
   std::string *text = &out->text;
   std::string names;
   for (const report_input &input : *inputs) names += (names.empty() ? "" : ", ") + escape_xml(input.name);
@@ -123,26 +123,26 @@ void write_html(const std::vector<report_input> *inputs, report_sink *out) {
   group_runs(inputs, &groups);
   std::vector<chart_drive> drives;
   chart_drives(inputs, &groups, &drives);
-  write_svg(&drives, false, out);
+  if (write_svg(&drives, false, out, why) != 0) return -1;
   *text += "<h2>Per-drive figures</h2>\n<p>From the rows of " + std::to_string(coarse_below_ms) +
            " ms or more whose reads did not fail (of a drive measured several times: the medians of its runs, row "
            "by row, from rows of " +
            std::to_string(coarse_below_ms) + " ms or more in every run); each figure says what it rests on.</p>\n";
   for (const chart_drive &drive : drives) {
     write_html_figures(drive.label, drive.group, text);
-    drain_sink(out, false);
+    if (drain_sink(out, false, why) != 0) return -1;
   }
   *text += "<h2>Rows</h2>\n";
   for (const chart_drive &drive : drives) {
     const drive_group *group = drive.group;
     *text += "<section class=\"drive\">\n<h3>" + escape_xml(drive.label) + "</h3>\n";
-    std::string why;
+    std::string cut_short;
     for (const drive_run &run : group->runs) {
       std::string named = group->runs.size() > 1 ? escape_xml(run.input->name) + ": " : "";
       if (run.drive->not_opened)
         *text += "<p class=\"note\">" + named + "blockmeter could not open this drive: no tables.</p>\n";
-      if (is_cut_short(run.drive, &why))
-        *text += "<p class=\"note\">" + named + "The run was cut short: " + escape_xml(why) + ".</p>\n";
+      if (is_cut_short(run.drive, &cut_short))
+        *text += "<p class=\"note\">" + named + "The run was cut short: " + escape_xml(cut_short) + ".</p>\n";
     }
     if (group->runs.size() == 1) {
       write_rows_table(group->runs[0].drive, false, text);
@@ -152,7 +152,8 @@ void write_html(const std::vector<report_input> *inputs, report_sink *out) {
       write_run_rows_table(group, true, text);
     }
     *text += "</section>\n";
-    drain_sink(out, false);
+    if (drain_sink(out, false, why) != 0) return -1;
   }
   *text += "</body>\n</html>\n";
+  return 0;
 }

@@ -165,7 +165,7 @@ static void append_value(const json &value, int depth, std::string *out) {
 
 // The document is made a drive at a time, so that a long capture needs the
 // memory of one drive's part of it, not of the whole.
-void write_json(const std::vector<report_input> *inputs, report_sink *out) {
+int write_json(const std::vector<report_input> *inputs, report_sink *out, std::string *why) {
   std::string *text = &out->text;
   *text += "{\n  \"generator\": \"blockmeter-report " BLOCKMETER_VERSION "\",\n  \"coarse_below_ms\": " +
            std::to_string(coarse_below_ms) + ",\n  \"files\": [";
@@ -177,7 +177,7 @@ void write_json(const std::vector<report_input> *inputs, report_sink *out) {
     for (size_t j = 0; j < input.drives.size(); ++j) {
       *text += std::string(j > 0 ? "," : "") + "\n        ";
       append_value(drive_json(&input.drives[j]), 4, text);
-      drain_sink(out, false);
+      if (drain_sink(out, false, why) != 0) return -1;
     }
     *text += input.drives.empty() ? "]\n    }" : "\n      ]\n    }";
   }
@@ -190,7 +190,8 @@ void write_json(const std::vector<report_input> *inputs, report_sink *out) {
     *text += std::string(any ? "," : "") + "\n    ";
     append_value(group_json(inputs, &group), 2, text);
     any = true;
-    drain_sink(out, false);
+    if (drain_sink(out, false, why) != 0) return -1;
   }
   *text += any ? "\n  ]\n}\n" : "]\n}\n";
+  return 0;
 }

@@ -61,7 +61,7 @@ static void write_drive_summary(const std::vector<drive_group> *groups, const dr
 
   drive_figures f;
   std::string problem;
-  if (!derive_group(group, &f, &problem)) append_line(out, "  runs that do not pair: " + problem);
+  if (derive_group(group, &f, &problem) != 0) append_line(out, "  runs that do not pair: " + problem);
   std::vector<figure_text> texts;
   describe_figures(drive, &f, &plain_symbols, &texts);
   std::string qualify = " of " + std::to_string(coarse_below_ms) + " ms or more" + (one ? "" : " in every run");
@@ -80,7 +80,7 @@ static void write_drive_summary(const std::vector<drive_group> *groups, const dr
   }
 }
 
-void write_summary(const std::vector<report_input> *inputs, report_sink *out) {
+int write_summary(const std::vector<report_input> *inputs, report_sink *out, std::string *why) {
   std::vector<drive_group> groups;
   group_runs(inputs, &groups);
   bool first = true;
@@ -88,6 +88,7 @@ void write_summary(const std::vector<report_input> *inputs, report_sink *out) {
     if (!first) out->text += "\n";
     first = false;
     write_drive_summary(&groups, &group, &out->text);
-    drain_sink(out, false);
+    if (drain_sink(out, false, why) != 0) return -1;
   }
+  return 0;
 }

@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstring>
 #include <memory>
 
 #include "blockmeter_format.h"
@@ -266,6 +267,7 @@ void start_read(FILE *file, report_input *input, report_reader *reader) {
   reader->lines = line_splitter{};
   reader->in_first_line = true;
   reader->nul_in_first_line = false;
+  reader->done = false;
 }
 
 static void take_text(report_reader *reader, std::string_view rest) {
@@ -277,19 +279,23 @@ static void take_text(report_reader *reader, std::string_view rest) {
   split_lines(&reader->lines, rest, &reader->parser);
 }
 
-int read_chunk(report_reader *reader) {
+int read_chunk(report_reader *reader, std::string *why) {
   errno = 0;
   size_t got = fread(reader->chunk, 1, sizeof reader->chunk, reader->file);
   reader->text.clear();
   if (got > 0) {
     decode_text(&reader->decoder, std::string_view(reader->chunk, got), &reader->text);
     take_text(reader, reader->text);
-    return 1;
+    return 0;
   }
-  if (ferror(reader->file)) return -(errno != 0 ? errno : EIO);
+  if (ferror(reader->file)) {
+    *why = strerror(errno != 0 ? errno : EIO);
+    return -1;
+  }
   finish_decode(&reader->decoder, &reader->text);
   take_text(reader, reader->text);
   finish_lines(&reader->lines, &reader->parser);
+  reader->done = true;
   return 0;
 }
 
@@ -297,13 +303,11 @@ std::string what_was_found(const report_reader *reader) {
   return reader->nul_in_first_line ? "not text: NUL bytes in the first line" : "";
 }
 
-int parse_file(FILE *file, report_input *input, std::string *found) {
+int parse_file(FILE *file, report_input *input, std::string *why, std::string *found) {
   auto reader = std::make_unique<report_reader>();
   start_read(file, input, reader.get());
-  int status;
-  while ((status = read_chunk(reader.get())) > 0) {
-  }
-  if (status < 0) return -status;
+  while (!reader->done)
+    if (read_chunk(reader.get(), why) != 0) return -1;
   if (found != nullptr) *found = what_was_found(reader.get());
   return 0;
 }

@@ -207,7 +207,8 @@ TEST(parse, reads_a_file_as_it_reads_a_text) {
   ASSERT_EQ(padded.size(), fwrite(padded.data(), 1, padded.size(), file));
   rewind(file);
   report_input from_file;
-  EXPECT_EQ(0, parse_file(file, &from_file));
+  std::string why;
+  EXPECT_EQ(0, parse_file(file, &from_file, &why)) << why;
   fclose(file);
   report_input from_text = parse_named("", text);
   ASSERT_EQ(from_text.drives.size(), from_file.drives.size());
@@ -255,7 +256,8 @@ TEST(parse, reads_lines_ended_by_a_carriage_return_alone) {
   ASSERT_EQ(text.size(), fwrite(text.data(), 1, text.size(), file));
   rewind(file);
   report_input input;
-  EXPECT_EQ(0, parse_file(file, &input));
+  std::string why;
+  EXPECT_EQ(0, parse_file(file, &input, &why)) << why;
   fclose(file);
   ASSERT_EQ(1u, input.drives.size());
   EXPECT_TRUE(input.drives[0].random.rows[0].failed_reads);

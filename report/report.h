@@ -102,9 +102,9 @@ void parse_text(std::string_view text, report_input *input);
 // whole, so that no input can exhaust memory one line at a time. *found (may
 // be null) is set to what the input holds when it is not text, e.g. "not
 // text: NUL bytes in the first line" (UTF-16 without a mark, a binary file),
-// else emptied. Returns 0, or the system's error code (errno) when reading
-// failed.
-int parse_file(FILE *file, report_input *input, std::string *found = nullptr);
+// else emptied. Returns 0, or -1 with *why set to the system's words when
+// reading failed.
+int parse_file(FILE *file, report_input *input, std::string *why, std::string *found = nullptr);
 
 // The same, a chunk at a time, for a caller that takes each drive as it is
 // complete: every drive but the last in input->drives is, after each chunk.
@@ -115,12 +115,14 @@ struct report_reader {
   line_splitter lines;
   std::string text;  // the latest chunk, decoded
   bool in_first_line, nul_in_first_line;
+  bool done;  // all is read and parsed
   char chunk[65536];
 };
 void start_read(FILE *file, report_input *input, report_reader *reader);
-// Reads and parses the next chunk. Returns 1 while there is more to read; 0
-// once all is read and parsed; else the system's error code (errno) negated.
-int read_chunk(report_reader *reader);
+// Reads and parses the next chunk, setting reader->done once all is read and
+// parsed. Returns 0, or -1 with *why set to the system's words when reading
+// failed.
+int read_chunk(report_reader *reader, std::string *why);
 // What the input holds when it is not text (as parse_file's *found), or "".
 std::string what_was_found(const report_reader *reader);
 

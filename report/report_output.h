@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <string>
 
+#include "report_sink.h"
+
 struct report_output {
   FILE *file = nullptr;   // what the report is written into while open
   std::string target;     // the file written (a symbolic link's target), or empty for standard output
@@ -45,6 +47,12 @@ int commit_report_output(report_output *out, std::string *why);
 // Gives up: removes the temporary; the target is as it was.
 void abort_report_output(report_output *out);
 
+// Completes a report made into sink, whose file is out->file: writes what the
+// sink still holds and commits the report whole, unless a number in it could
+// not be formatted (numbers.h). Returns 0, or -1 with *why set; the report is
+// then given up and the target is as it was.
+int finish_report_output(report_output *out, report_sink *sink, std::string *why);
+
 // Each system's part of the three above.
 
 // Opens the file path names, out->target set to it (open_report_output's
@@ -59,8 +67,9 @@ int named_descriptor(const char *path);
 // closing the report leaves fd open). Returns 0 with out->file set, or -1 with *why set.
 int open_report_descriptor(int fd, report_output *out, std::string *why);
 
-// Makes sure what was written to file is on the disk. Returns 0 or an errno.
-int sync_report_file(FILE *file);
+// Makes sure what was written to file is on the disk. Returns 0, or -1 with
+// *why set.
+int sync_report_file(FILE *file, std::string *why);
 
 // Puts out->temporary in the place of out->target. Returns 0, or -1 with
 // *why set (the temporary is then still there).

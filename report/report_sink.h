@@ -9,11 +9,11 @@
 struct report_sink {
   std::string text;      // made and not yet written
   FILE *file = nullptr;  // null: text keeps the whole report
-  int error = 0;         // errno of the first write that failed; 0 while none did
 };
 constexpr size_t sink_drain_bytes = 1 << 16;
 
 // Moves the text to the file when it holds sink_drain_bytes or more, or, with
-// all, whatever it holds. Without a file, or after a failed write, it only
-// clears what can no longer be written.
-void drain_sink(report_sink *sink, bool all);
+// all, whatever it holds; without a file, keeps it. Returns 0, or -1 with
+// *why set to the system's words when the write failed (the text is then
+// dropped: the report cannot be completed, and a writer stops there).
+int drain_sink(report_sink *sink, bool all, std::string *why);

@@ -44,7 +44,7 @@ static void summarise(std::vector<double> values, double *median, double *min, d
   *max = *std::max_element(values.begin(), values.end());
 }
 
-bool pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *problem) {
+int pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *why) {
   rows->clear();
   size_t longest = 0;
   for (const drive_run &run : group->runs)
@@ -61,11 +61,11 @@ bool pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows
       if (first_seen == nullptr) {
         first_seen = row, first_run = r;
       } else if (row->first != first_seen->first) {
-        *problem = std::string(random ? "random" : "sequential") + " row " + std::to_string(i + 1) +
+        *why = std::string(random ? "random" : "sequential") + " row " + std::to_string(i + 1) +
                    " does not pair: run " + std::to_string(first_run + 1) + " has " +
                    std::to_string(first_seen->first) + (random ? " blocks of range" : " blocks per read") +
                    ", run " + std::to_string(r + 1) + " has " + std::to_string(row->first);
-        return false;
+        return -1;
       }
       row_figures f;
       derive_row(drive, row, random, &f);
@@ -82,7 +82,7 @@ bool pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows
     summarise(out.mib_per_s, &out.median_mib_per_s, &out.min_mib_per_s, &out.max_mib_per_s);
     rows->push_back(std::move(out));
   }
-  return true;
+  return 0;
 }
 
 double spread_pct(const run_row *row) {

@@ -50,10 +50,10 @@ struct run_row {
 };
 
 // The rows of one table of the group's runs, paired by place: as many rows
-// as the longest run has. Returns false, with *problem naming the run and
-// the row, when the runs disagree on a row's read size or range; rows then
-// stops before that row.
-bool pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *problem);
+// as the longest run has. Returns 0, or -1 with *why naming the run and the
+// row when the runs disagree on a row's read size or range; rows then stops
+// before that row.
+int pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *why);
 
 // The spread of a row as a share of its median: the larger distance from the
 // median to the smallest or the largest value, in per cent; 0 for one value.

@@ -14,8 +14,8 @@ double median_of(std::vector<double> values) {
   return lower + (upper - lower) / 2;
 }
 
-bool fit_line(const double *x, const double *y, int n, double *a, double *b, double *r2) {
-  if (n < 2) return false;
+int fit_line(const double *x, const double *y, int n, double *a, double *b, double *r2) {
+  if (n < 2) return -1;
   double mean_x = 0, mean_y = 0;
   for (int i = 0; i < n; ++i) mean_x += x[i], mean_y += y[i];
   mean_x /= n, mean_y /= n;
@@ -27,11 +27,11 @@ bool fit_line(const double *x, const double *y, int n, double *a, double *b, dou
     sxy += (x[i] - mean_x) * (y[i] - mean_y);
     syy += (y[i] - mean_y) * (y[i] - mean_y);
   }
-  if (!(sxx > 0)) return false;
+  if (!(sxx > 0)) return -1;
   *b = sxy / sxx;
   *a = mean_y - *b * mean_x;
   *r2 = syy > 0 ? sxy * sxy / (sxx * syy) : 1;
-  return true;
+  return 0;
 }
 
 // C(n, k) as a double: exact up to 2^53, which every use here stays under.

@@ -10,9 +10,9 @@ double median_of(std::vector<double> values);
 
 // A least-squares line y = a + b * x through n points, and its coefficient of
 // determination r2 (1 when every y lies on the line; 1 too when every y is
-// equal). Returns false, leaving the outputs untouched, when fewer than two
-// distinct x values are given.
-bool fit_line(const double *x, const double *y, int n, double *a, double *b, double *r2);
+// equal). Returns 0, or -1, leaving the outputs untouched, when fewer than
+// two distinct x values are given.
+int fit_line(const double *x, const double *y, int n, double *a, double *b, double *r2);
 
 // The two-sided p-value of the Mann-Whitney U test (the Wilcoxon rank-sum
 // test) of samples a and b: the chance, were both drawn from one population,

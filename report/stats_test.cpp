@@ -51,11 +51,11 @@ TEST(stats, median_and_fit) {
   // Through (1,1), (2,3), (3,2): b = 1/2, a = 1, r2 = sxy^2 / (sxx syy) = 1 / 4.
   const double x[] = {1, 2, 3}, y[] = {1, 3, 2};
   double a = 0, b = 0, r2 = 0;
-  ASSERT_TRUE(fit_line(x, y, 3, &a, &b, &r2));
+  ASSERT_EQ(0, fit_line(x, y, 3, &a, &b, &r2));
   EXPECT_DOUBLE_EQ(1, a);
   EXPECT_DOUBLE_EQ(0.5, b);
   EXPECT_DOUBLE_EQ(0.25, r2);
-  EXPECT_FALSE(fit_line(x, y, 1, &a, &b, &r2));
+  EXPECT_EQ(-1, fit_line(x, y, 1, &a, &b, &r2));
 }
 
 // b's U counts the pairs in which b's value is larger, ties as halves:
