@@ -45,6 +45,10 @@ int make_compare_side(const report_input *input, compare_side *side, std::string
   return 0;
 }
 
+// A sampled permutation test draws its splits from this, so that one input
+// gives one report.
+constexpr uint64_t permutation_seed = 0x626c6f636b6d6574ull;
+
 int64_t side_block_size(const compare_side *side) { return side->group.runs[0].drive->block_size; }
 
 // What pairs a row with the other side's: the bytes of one read, or of the
@@ -96,8 +100,10 @@ void compare_tables(const compare_side *base, const compare_side *other, bool ra
   table->base_rows = (random ? base->random : base->sequential).size();
   table->other_rows = (random ? other->random : other->sequential).size();
   pair_rows(base, other, random, &table->rows);
-  bool sides_reach = smallest_rank_test_p((int)base->group.runs.size(), (int)other->group.runs.size()) < alpha;
+  int base_runs = (int)base->group.runs.size(), other_runs = (int)other->group.runs.size();
+  bool sides_reach = smallest_rank_test_p(base_runs, other_runs) < alpha;
   double log_sum = 0;
+  std::vector<const compared_row *> geomean_rows;
   for (compared_row &row : table->rows) {
     if (row.base == nullptr || row.other == nullptr) {
       ++(row.base == nullptr ? table->unpaired_other : table->unpaired_base);
@@ -123,14 +129,28 @@ void compare_tables(const compare_side *base, const compare_side *other, bool ra
         else
           row.medians_disagree = true;
       }
-      bool whole = (int)row.base->us.size() == row.base->runs && (int)row.other->us.size() == row.other->runs;
+      // Every run's value, so that the runs can be shuffled as wholes.
+      bool whole = (int)row.base->us.size() == base_runs && (int)row.other->us.size() == other_runs;
       if (whole && !row.coarse && !row.failed_reads && row.other->median_us > 0) {
         log_sum += std::log(row.other->median_us / row.base->median_us);
         ++table->geomean_rows;
+        geomean_rows.push_back(&row);
       }
     }
   }
-  if (table->geomean_rows > 0) table->geomean_ratio = std::exp(log_sum / table->geomean_rows);
+  if (table->geomean_rows == 0) return;
+  table->geomean_ratio = std::exp(log_sum / table->geomean_rows);
+  // Run-major: each run's values over the rows, the base's runs first.
+  int rows = table->geomean_rows;
+  std::vector<double> values((size_t)(base_runs + other_runs) * rows);
+  for (int r = 0; r < rows; ++r) {
+    for (int run = 0; run < base_runs; ++run) values[(size_t)run * rows + r] = geomean_rows[r]->base->us[run];
+    for (int run = 0; run < other_runs; ++run)
+      values[(size_t)(base_runs + run) * rows + r] = geomean_rows[r]->other->us[run];
+  }
+  test_permutations(values.data(), base_runs, other_runs, rows, permutation_seed, &table->overall);
+  if (table->overall.p < alpha && table->overall.statistic != 0)
+    table->overall_verdict = table->overall.statistic > 0 ? verdict_slower : verdict_faster;
 }
 
 void compare_sides(const compare_side *base, const compare_side *other, double alpha, comparison *result) {

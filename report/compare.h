@@ -9,6 +9,7 @@
 
 #include "report.h"
 #include "runs.h"
+#include "stats.h"
 
 constexpr double default_alpha = 0.05;
 
@@ -50,8 +51,14 @@ struct compared_table {
                                     // in table order (sequential: bytes rising; random: falling)
   size_t base_rows, other_rows;     // the rows each side has
   int unpaired_base, unpaired_other;  // rows of each side with no partner
-  int geomean_rows;                // the rows of coarse_below_ms or more on both sides
+  int geomean_rows;                // the paired rows of coarse_below_ms or more that every run of both
+                                   // sides measured and no read failed in
   double geomean_ratio;            // the geometric mean of other / base medians over them; 0 with none
+  // Whether the other's runs as a whole differ from the base's over those
+  // rows: a permutation test of whole runs (stats.h), whose false alarms over
+  // the table are alpha. Set where geomean_rows is above 0.
+  permutation_test overall;
+  compare_verdict overall_verdict;  // slower or faster by the statistic's sign where overall.p < alpha
 };
 
 // Compares one table of the two sides, row by row where their bytes match.

@@ -280,4 +280,36 @@ TEST(runs, runs_that_read_other_devices_are_other_drives) {
       << problem;
 }
 
+// Five runs a side. On the first row base's runs take 200 to 204 us a read
+// and new's 240 to 244: the observed medians, 202 and 242, are as far apart
+// as any split can put them, and a split does so when the base keeps 200,
+// 201 and 202 and new keeps 242, 243 and 244: C(4, 2) = 6 ways, and 6 more
+// mirrored, so p = 12 / 252, slower. The second row is coarse and the third
+// one of new's runs did not reach, so neither counts.
+TEST(compare, a_table_has_one_verdict_from_its_whole_runs) {
+  report_input base = input("base", {}), other = input("new", {});
+  for (int i = 0; i < 5; ++i) {
+    base.drives.push_back(drive("d", {{1000, 200 + i}, {1000, 50}, {1000, 300 + i}}));
+    other.drives.push_back(drive("d", {{1000, 240 + i}, {1000, 50}, {1000, 900 + i}}));
+  }
+  other.drives[4].random.rows.pop_back();
+  compare_side a, b;
+  std::string problem;
+  ASSERT_TRUE(make_compare_side(&base, &a, &problem) == 0 && make_compare_side(&other, &b, &problem) == 0) << problem;
+  comparison c;
+  compare_sides(&a, &b, default_alpha, &c);
+  EXPECT_EQ(1, c.random.geomean_rows);
+  EXPECT_TRUE(c.random.overall.exact);
+  EXPECT_EQ(252, c.random.overall.splits);
+  EXPECT_NEAR(std::log(242.0 / 202), c.random.overall.statistic, 1e-12);
+  EXPECT_NEAR(12.0 / 252, c.random.overall.p, 1e-12);
+  EXPECT_EQ(verdict_slower, c.random.overall_verdict);
+
+  // Runs that interleave: ~.
+  for (int i = 0; i < 5; ++i) other.drives[i].random.rows[0].ms = 200 + i + (i % 2 == 0 ? 1 : -1);
+  ASSERT_EQ(0, make_compare_side(&other, &b, &problem)) << problem;
+  compare_sides(&a, &b, default_alpha, &c);
+  EXPECT_EQ(verdict_same, c.random.overall_verdict) << "p " << c.random.overall.p;
+}
+
 }  // namespace

@@ -69,11 +69,21 @@ static std::string delta_text(const compared_row *row) {
   return (row->delta_pct > 0 ? "+" : "") + format_fixed(row->delta_pct, 1) + "%";
 }
 
+// How the table's permutation test was counted: every split, or a sample.
+static std::string splits_text(const permutation_test *test) {
+  if (test->exact) return "all " + std::to_string(test->splits) + " splits of the runs";
+  return std::to_string(sampled_permutations) + " random splits of the " + format_fixed(test->all_splits, 0) +
+         " and the observed one";
+}
+
 static std::string geomean_text(const compared_table *table) {
-  if (table->geomean_rows == 0) return "no rows of " + std::to_string(coarse_below_ms) + " ms or more on both sides";
+  if (table->geomean_rows == 0)
+    return "no rows of " + std::to_string(coarse_below_ms) + " ms or more on both sides in every run";
   double pct = (table->geomean_ratio - 1) * 100;
   return (pct > 0 ? "+" : "") + format_fixed(pct, 1) + "% over " + count_of(table->geomean_rows, "row") + " of " +
-         std::to_string(coarse_below_ms) + " ms or more on both sides";
+         std::to_string(coarse_below_ms) + " ms or more on both sides; overall " +
+         verdict_name(table->overall_verdict) + ", p " + format_p(table->overall.p) + " (whole runs shuffled: " +
+         splits_text(&table->overall) + ")";
 }
 
 std::string reach_note(const comparison *c, double alpha) {
@@ -149,7 +159,10 @@ int write_compare_text(const std::vector<comparison> *comparisons, double alpha,
            "side did not read, not compared; medians-disagree: the test finds a difference one way while the "
            "medians move the other way, so no verdict; too-few-runs: fewer runs measured the row (one cut short) than "
            "the test needs to reach p < " +
-           format_shortest(alpha) + ".\n";
+           format_shortest(alpha) +
+           ".\ngeomean: new's medians against base's over the rows every run measured in 100 ms or more; overall: "
+           "whether new's runs as a whole are slower or faster, by a permutation test that shuffles whole runs "
+           "between the sides (one p for the table, its false alarms at the rate alpha asks).\n";
   return 0;
 }
 
@@ -251,7 +264,12 @@ static json table_json(const comparison *c, const compared_table *table, bool ra
   if (table->geomean_rows > 0)
     geomean = {{"ratio", table->geomean_ratio},
                {"delta_pct", (table->geomean_ratio - 1) * 100},
-               {"rows", table->geomean_rows}};
+               {"rows", table->geomean_rows},
+               {"p_value", table->overall.p},
+               {"verdict", verdict_name(table->overall_verdict)},
+               {"exact", table->overall.exact},
+               {"splits", table->overall.splits},
+               {"all_splits", table->overall.all_splits}};
   return {{"rows", rows}, {"geomean", geomean}};
 }
 

@@ -293,6 +293,15 @@ TEST(output, every_form_of_a_comparison_carries_its_verdicts) {
   EXPECT_EQ(438.5, first["new"]["us_per_read"]);
   EXPECT_GT(document["comparisons"][0]["random"]["geomean"]["ratio"].get<double>(), 1.5);
   EXPECT_NE(std::string::npos, html.text.find("<td class=\"slower\">slower</td>"));
+  // The table's own verdict beside its geometric mean, in every form: four
+  // runs a side wholly apart on the table's rows, p = 2 / 70.
+  EXPECT_NE(std::string::npos, text.text.find("more on both sides; overall slower, p 0.029 (whole runs shuffled: all "
+                                              "70 splits of the runs)\n"))
+      << text.text;
+  const nlohmann::json &geomean = document["comparisons"][0]["sequential"]["geomean"];
+  EXPECT_EQ("slower", geomean["verdict"]);
+  EXPECT_NEAR(2.0 / 70, geomean["p_value"].get<double>(), 1e-12);
+  EXPECT_NE(std::string::npos, html.text.find("; overall slower, p 0.029 (whole runs shuffled"));
 
   // Three runs a side: no row can differ, and the text says so once.
   for (report_input &input : inputs) input.drives.pop_back();

@@ -49,3 +49,31 @@ int rank_test_direction(const rank_test *test, int na, int nb);
 // 2 / C(na + nb, na); else the normal approximation's at U = 0. 1 when
 // either is empty.
 double smallest_rank_test_p(int na, int nb);
+
+// The permutation test of a table of two sides' runs: whether one side's runs
+// are as a whole slower than the other's, with one p-value, so that the
+// chance of a false alarm over a table is alpha, not alpha per row. values
+// holds n_base + n_new runs, the base's first, each the rows values of one
+// run (all above 0). The statistic is the mean over the rows of
+// log(median of the new runs' values / median of the base runs'); p is the
+// share of the ways to split the runs into n_base and n_new whose statistic
+// is as far from 0 as the observed one or further (equal within a relative
+// permutation_tolerance), the observed split among them. Every split is
+// counted where there are at most exact_permutation_limit; beyond, a sample
+// of sampled_permutations random splits, drawn from seed, and the observed.
+constexpr int64_t exact_permutation_limit = 200000;
+constexpr int64_t sampled_permutations = 100000;
+constexpr double permutation_tolerance = 1e-9;
+
+struct permutation_test {
+  double statistic;  // the observed split's
+  double p;          // two-sided
+  bool exact;        // every split counted; else a sample and the observed
+  int64_t splits;    // the splits counted
+  double all_splits; // C(n_base + n_new, n_base)
+};
+
+// Returns 0, or -1 (leaving *result as it was) when a side has no runs or
+// there are no rows.
+int test_permutations(const double *values, int n_base, int n_new, int rows, uint64_t seed,
+                      permutation_test *result);
