@@ -57,8 +57,7 @@ static void report_bad_reads(const read_tally *tally, bool random, int64_t key, 
     describe_hdd_error(tally->first_error, reason, sizeof reason);
   else
     snprintf(reason, sizeof reason, "%d of %d blocks read", tally->first_result, nblocks);
-  fprintf(stderr, read_failure_format,
-          reported_root.c_str(), row, tally->bad_reads, reads, reason);
+  fprintf(stderr, read_failure_format, reported_root.c_str(), row, tally->bad_reads, reads, reason);
 }
 
 // Allocates a buffer of nblocks blocks, or says on standard error why not.

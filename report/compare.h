@@ -37,8 +37,8 @@ struct compared_row {
   bool compared;                // both sides measured it: the numbers below are set
   double delta_pct;             // the other's median us per read less the base's, in % of the base's
   double p;                     // two-sided, of the rank test of the two sides' us per read
-  int direction;                // which way the test finds the other's times: 1 longer, -1 shorter, 0 neither
-  compare_verdict verdict;      // when p < alpha, slower or faster as the test's direction says, else the same
+  int direction;                // the test's direction: 1 the other's times longer, -1 shorter, 0 neither
+  compare_verdict verdict;      // slower or faster by direction where p < alpha, else the same
   bool medians_disagree;        // p < alpha, but the medians' change is not the test's way: the same
   bool too_few_runs;            // fewer runs measured the row (one cut short) than the test needs to reach
                                 // alpha, though the sides' runs would be enough
@@ -47,13 +47,13 @@ struct compared_row {
 };
 
 struct compared_table {
-  std::vector<compared_row> rows;   // every row of either side, paired where the other has its bytes,
-                                    // in table order (sequential: bytes rising; random: falling)
-  size_t base_rows, other_rows;     // the rows each side has
+  std::vector<compared_row> rows;     // every row of either side, paired where the other has its bytes,
+                                      // in table order (sequential: bytes rising; random: falling)
+  size_t base_rows, other_rows;       // the rows each side has
   int unpaired_base, unpaired_other;  // rows of each side with no partner
-  int geomean_rows;                // the paired rows of coarse_below_ms or more that every run of both
-                                   // sides measured and no read failed in
-  double geomean_ratio;            // the geometric mean of other / base medians over them; 0 with none
+  int geomean_rows;                   // the paired rows of coarse_below_ms or more that every run of both
+                                      // sides measured and no read failed in
+  double geomean_ratio;               // the geometric mean of other / base medians over them; 0 with none
   // Whether the other's runs as a whole differ from the base's over those
   // rows: a permutation test of whole runs (stats.h), whose false alarms over
   // the table are alpha. Set where geomean_rows is above 0.

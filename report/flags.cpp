@@ -3,9 +3,12 @@
 static const struct {
   unsigned flag;
   const char *word;
-} flag_names[] = {{flag_coarse, "coarse"},         {flag_failed_reads, "failed-reads"},
-                  {flag_suspect, "suspect"},       {flag_unpaired, "unpaired"},
-                  {flag_medians_disagree, "medians-disagree"}, {flag_too_few_runs, "too-few-runs"}};
+} flag_names[] = {{flag_coarse, "coarse"},
+                  {flag_failed_reads, "failed-reads"},
+                  {flag_suspect, "suspect"},
+                  {flag_unpaired, "unpaired"},
+                  {flag_medians_disagree, "medians-disagree"},
+                  {flag_too_few_runs, "too-few-runs"}};
 
 unsigned row_flags(bool coarse, bool failed_reads) {
   return (coarse ? flag_coarse : 0) | (failed_reads ? flag_failed_reads : 0);

@@ -20,7 +20,8 @@ struct report_form {
   // does not grow with them: its head, then each drive once it is complete.
   // Null for the forms that need every drive at once.
   void (*start_stream)(report_sink *out);
-  int (*write_drive)(const report_input *input, const report_drive *drive, report_sink *out, std::string *why);
+  int (*write_drive)(const report_input *input, const report_drive *drive, report_sink *out,
+                     std::string *why);
   // The comparison of BASE with each NEW at alpha, as write.
   int (*write_comparison)(const std::vector<comparison> *comparisons, double alpha, report_sink *out,
                           std::string *why);

@@ -11,8 +11,8 @@ static std::string output_name(const report_options *options) {
 
 // Opens where the report goes, the sink writing there. Returns 0, or -1
 // after telling why.
-static int open_output(const report_options *options, bool stdout_open, report_output *output, report_sink *sink,
-                       bool *wrong_output) {
+static int open_output(const report_options *options, bool stdout_open, report_output *output,
+                       report_sink *sink, bool *wrong_output) {
   std::string why;
   if (open_report_output(options->output, stdout_open, output, &why) == 0) {
     sink->file = output->file;
@@ -50,8 +50,9 @@ int report_drives(const report_options *options, bool stdout_open, bool *wrong_o
   report_sink sink;
   if (open_output(options, stdout_open, &output, &sink, wrong_output) != 0) return -1;
   std::string why;
-  int made = streamed ? stream_inputs(&options->files, &inputs, form->start_stream, form->write_drive, &sink, &why)
-                      : form->write(&inputs, &sink, &why);
+  int made = streamed
+                 ? stream_inputs(&options->files, &inputs, form->start_stream, form->write_drive, &sink, &why)
+                 : form->write(&inputs, &sink, &why);
   return finish_output(options, made, &why, &output, &sink);
 }
 
@@ -70,7 +71,8 @@ int compare_drives(const report_options *options, bool stdout_open, bool *wrong_
     const comparison *c = &comparisons[i];
     std::string name = input_name(options->files[i + 1]), pairing = pairing_note(c);
     if (!pairing.empty()) tell(name, pairing);
-    if (!c->can_reach_alpha && !options->form->tells_reach) tell(name, "note: " + reach_note(c, options->alpha));
+    if (!c->can_reach_alpha && !options->form->tells_reach)
+      tell(name, "note: " + reach_note(c, options->alpha));
   }
   report_output output;
   report_sink sink;

@@ -47,6 +47,8 @@ std::string format_exact(double value) { return chars_of(value, std::chars_forma
 
 std::string format_shortest(double value) { return chars_of(value); }
 
-std::string format_p(double p) { return p >= 0.001 || p == 0 ? format_fixed(p, 3) : format_number("%.3g", p); }
+std::string format_p(double p) {
+  return p >= 0.001 || p == 0 ? format_fixed(p, 3) : format_number("%.3g", p);
+}
 
 std::string format_general(double value, int digits) { return format_number("%.*g", digits, value); }

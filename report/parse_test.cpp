@@ -245,8 +245,9 @@ TEST(parse, reads_lines_ended_by_a_carriage_return_alone) {
 
   std::string drive = small_drive("d");
   std::string row = "             16           1000            150       3.255208";
-  drive.replace(drive.find(row), row.size() + 1,
-                row + "\r\nblockmeter: 1 of 1000 reads failed or came back short; first: Input/output error\r\n");
+  drive.replace(
+      drive.find(row), row.size() + 1,
+      row + "\r\nblockmeter: 1 of 1000 reads failed or came back short; first: Input/output error\r\n");
   // The first chunk of the file ends between that row's CR and its LF.
   std::string padding = std::string(65536 - (drive.find(row) + row.size() + 1) - 1, 'x') + "\n";
   std::string text = padding + drive;
@@ -278,8 +279,9 @@ TEST(parse, a_drive_line_past_the_longest_is_passed_over_with_its_tables) {
 // A root that reads like a warning: its device line is its device line.
 TEST(parse, a_root_named_like_a_warning_is_no_warning) {
   std::string text = small_drive("warning: x.img");
-  text.insert(text.find("Multisector"), "blockmeter: warning: x.img: reading /dev/sda, 1 GiB\n"
-                                        "blockmeter: warning: 75.0% of warning: x.img is holes\n");
+  text.insert(text.find("Multisector"),
+              "blockmeter: warning: x.img: reading /dev/sda, 1 GiB\n"
+              "blockmeter: warning: 75.0% of warning: x.img is holes\n");
   report_input input = parse_named("w", text);
   ASSERT_EQ(1u, input.drives.size());
   EXPECT_EQ("/dev/sda, 1 GiB", input.drives[0].device);
@@ -289,12 +291,14 @@ TEST(parse, a_root_named_like_a_warning_is_no_warning) {
 // A report of failed reads that names its row marks that row wherever it
 // comes, as blockmeter's later lines about a row will.
 TEST(parse, a_line_that_names_its_row_marks_that_row) {
-  std::string text = small_drive("d") +
-                     "blockmeter: d: random range 8: 2 of 1000 reads failed or came back short; first: Input/output "
-                     "error\nblockmeter: d: sequential 21 blocks: 1 of 1 reads failed or came back short; first: x\n";
+  std::string text =
+      small_drive("d") +
+      "blockmeter: d: random range 8: 2 of 1000 reads failed or came back short; first: Input/output "
+      "error\nblockmeter: d: sequential 21 blocks: 1 of 1 reads failed or came back short; first: x\n";
   report_input input = parse_named("named", text);
   ASSERT_EQ(1u, input.drives.size());
-  for (const report_row &row : input.drives[0].random.rows) EXPECT_EQ(row.first == 8, row.failed_reads) << row.first;
+  for (const report_row &row : input.drives[0].random.rows)
+    EXPECT_EQ(row.first == 8, row.failed_reads) << row.first;
   for (const report_row &row : input.drives[0].sequential.rows)
     EXPECT_EQ(row.first == 21, row.failed_reads) << row.first;
 }

@@ -12,7 +12,8 @@ static bool is_stdin(const char *name) { return strcmp(name, "-") == 0; }
 static void note_cut_short(const char *name, const report_drive *drive) {
   std::string why;
   if (is_cut_short(drive, &why))
-    tell(input_name(name), "drive " + drive->root + ": the run was cut short (" + why + "); reported as far as it goes");
+    tell(input_name(name),
+         "drive " + drive->root + ": the run was cut short (" + why + "); reported as far as it goes");
 }
 
 int read_drives(const char *name, report_input *input, drive_reading *reading, size_t *drives,

@@ -12,8 +12,8 @@
 
 // What reading does with each drive once it is complete.
 struct drive_reading {
-  bool keep;     // keep it in input->drives; else drop it once dealt with
-  bool note;     // tell if its run was cut short
+  bool keep;  // keep it in input->drives; else drop it once dealt with
+  bool note;  // tell if its run was cut short
   // Write it into sink as it is complete (a form made a drive at a time),
   // or null.
   int (*write)(const report_input *input, const report_drive *drive, report_sink *out, std::string *why);

@@ -4,9 +4,10 @@
 //
 // A file is written through a temporary beside it, named .TARGET.XXXXXX.tmp
 // (six random letters and digits): hidden, and named for what it is,
-// wherever one is left behind, so that it is never taken for a report. On POSIX the first open that makes one also installs, for
-// SIGINT, SIGTERM and SIGHUP where they are at their default, a handler that
-// removes the temporary and ends the program as the signal would. What no
+// wherever one is left behind, so that it is never taken for a report. On
+// POSIX the first open that makes one also installs, for SIGINT, SIGTERM and
+// SIGHUP where they are at their default, a handler that removes the
+// temporary and ends the program as the signal would. What no
 // handler sees (SIGKILL, a crash, Ctrl+C on Windows) leaves the target as it
 // was and at most the temporary. One output is open at a time.
 #pragma once

@@ -23,7 +23,8 @@ std::string read_file(const fs::path &path) {
 
 std::vector<std::string> names_in(const fs::path &dir) {
   std::vector<std::string> names;
-  for (const fs::directory_entry &entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  for (const fs::directory_entry &entry : fs::directory_iterator(dir))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -32,8 +33,9 @@ std::vector<std::string> names_in(const fs::path &dir) {
 // beside the target is hidden and says what it is: nothing a listing or a
 // pattern for the target (report.csv*, *.csv) would take for a report.
 TEST(report_output, a_file_is_written_through_a_hidden_temporary) {
-  fs::path dir = fs::temp_directory_path() /
-                 ("report_output_test_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  fs::path dir =
+      fs::temp_directory_path() /
+      ("report_output_test_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
   fs::create_directories(dir);
   fs::path target = dir / "report.csv";
   std::ofstream(target, std::ios::binary) << "old";

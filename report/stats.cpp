@@ -155,8 +155,9 @@ int rank_test_direction(const rank_test *test, int na, int nb) {
 // The statistic of one split: in_base marks the base's runs. Each row's
 // runs are taken in the order of their values (order[row]), so that each
 // side's median is found in one walk, without sorting again per split.
-static double split_statistic(const double *values, int n, int rows, const std::vector<std::vector<int>> &order,
-                              const std::vector<char> &in_base, int n_base) {
+static double split_statistic(const double *values, int n, int rows,
+                              const std::vector<std::vector<int>> &order, const std::vector<char> &in_base,
+                              int n_base) {
   int n_new = n - n_base;
   double sum = 0;
   for (int row = 0; row < rows; ++row) {
@@ -175,7 +176,8 @@ static double split_statistic(const double *values, int n, int rows, const std::
         ++new_seen;
       }
     }
-    double base_median = base_low + (base_high - base_low) / 2, new_median = new_low + (new_high - new_low) / 2;
+    double base_median = base_low + (base_high - base_low) / 2,
+           new_median = new_low + (new_high - new_low) / 2;
     sum += std::log(new_median / base_median);
   }
   return sum / rows;
@@ -230,7 +232,8 @@ int test_permutations(const double *values, int n_base, int n_new, int rows, uin
     std::iota(runs.begin(), runs.end(), 0);
     for (int64_t s = 0; s < sampled_permutations; ++s) {
       // The first n_base of a partial shuffle are a uniform draw of them.
-      for (int i = 0; i < n_base; ++i) std::swap(runs[i], runs[i + (int)(next_random(&state) % (uint64_t)(n - i))]);
+      for (int i = 0; i < n_base; ++i)
+        std::swap(runs[i], runs[i + (int)(next_random(&state) % (uint64_t)(n - i))]);
       std::fill(in_base.begin(), in_base.end(), 0);
       for (int i = 0; i < n_base; ++i) in_base[runs[i]] = 1;
       as_far += std::fabs(split_statistic(values, n, rows, order, in_base, n_base)) >= bar;

@@ -66,11 +66,11 @@ constexpr int64_t sampled_permutations = 100000;
 constexpr double permutation_tolerance = 1e-9;
 
 struct permutation_test {
-  double statistic;  // the observed split's
-  double p;          // two-sided
-  bool exact;        // every split counted; else a sample and the observed
-  int64_t splits;    // the splits counted
-  double all_splits; // C(n_base + n_new, n_base)
+  double statistic;   // the observed split's
+  double p;           // two-sided
+  bool exact;         // every split counted; else a sample and the observed
+  int64_t splits;     // the splits counted
+  double all_splits;  // C(n_base + n_new, n_base)
 };
 
 // Returns 0, or -1 (leaving *result as it was) when a side has no runs or

@@ -78,7 +78,8 @@ TEST(stats, rank_test_leans_the_way_of_its_statistic) {
     rank_test test;
     test_ranks(c.a.data(), (int)c.a.size(), c.b.data(), (int)c.b.size(), &test);
     EXPECT_DOUBLE_EQ(c.u, test.u) << "first of a " << c.a[0];
-    EXPECT_EQ(c.direction, rank_test_direction(&test, (int)c.a.size(), (int)c.b.size())) << "first of a " << c.a[0];
+    EXPECT_EQ(c.direction, rank_test_direction(&test, (int)c.a.size(), (int)c.b.size()))
+        << "first of a " << c.a[0];
   }
 }
 
@@ -178,7 +179,8 @@ TEST(stats, permutation_test_raises_false_alarms_at_the_rate_of_alpha) {
     std::vector<double> values(runs * rows);
     for (int run = 0; run < runs; ++run) {
       double run_factor = std::exp(0.2 * normal());
-      for (int row = 0; row < rows; ++row) values[run * rows + row] = (100 + 20 * row) * run_factor * std::exp(0.1 * normal());
+      for (int row = 0; row < rows; ++row)
+        values[run * rows + row] = (100 + 20 * row) * run_factor * std::exp(0.1 * normal());
     }
     permutation_test test;
     ASSERT_EQ(0, test_permutations(values.data(), 5, 5, rows, 1, &test));

@@ -14,8 +14,8 @@ std::string format_size(double bytes) {
 
 std::string geometry_text(const report_drive *drive) {
   double bytes = bytes_of_blocks(drive->n_blocks, drive->block_size);
-  return "block size " + std::to_string(drive->block_size) + " B, " + count_of(drive->n_blocks, "block") + ", " +
-         format_fixed(bytes / (1 << 30), 4) + " GiB (" + format_size(bytes) + ")";
+  return "block size " + std::to_string(drive->block_size) + " B, " + count_of(drive->n_blocks, "block") +
+         ", " + format_fixed(bytes / (1 << 30), 4) + " GiB (" + format_size(bytes) + ")";
 }
 
 std::string drive_label(const std::vector<report_input> *inputs, const std::vector<drive_group> *groups,
@@ -33,7 +33,9 @@ std::string drive_label(const std::vector<report_input> *inputs, const std::vect
       break;
     }
   }
-  std::string runs = group->runs.size() > 1 ? describe_runs(group) : inputs->size() > 1 ? run->input->name : "";
+  std::string runs = group->runs.size() > 1 ? describe_runs(group)
+                     : inputs->size() > 1   ? run->input->name
+                                            : "";
   if (!runs.empty()) qualifiers += (qualifiers.empty() ? "" : "; ") + runs;
   return qualifiers.empty() ? drive->root : drive->root + " (" + qualifiers + ")";
 }
@@ -85,20 +87,22 @@ void describe_figures(const report_drive *drive, const drive_figures *f, const t
   };
   auto size_of = [&](int64_t blocks) { return format_size(bytes_of_blocks(blocks, drive->block_size)); };
   std::string of_runs = f->runs > 1 ? "; medians of " + std::to_string(f->runs) + " runs" : "";
-  std::string read_span = (f->smallest_read_bytes == f->largest_read_bytes
-                               ? format_size(f->largest_read_bytes)
-                               : format_size(f->smallest_read_bytes) + " to " + format_size(f->largest_read_bytes)) +
-                          " per read";
+  std::string read_span =
+      (f->smallest_read_bytes == f->largest_read_bytes
+           ? format_size(f->largest_read_bytes)
+           : format_size(f->smallest_read_bytes) + " to " + format_size(f->largest_read_bytes)) +
+      " per read";
   auto range_text = [&](int64_t range, double us_per_read, double min_us, double max_us, const char *end) {
-    std::string spread = f->runs > 1 ? "; runs " + format_fixed(min_us, 1) + " to " + format_fixed(max_us, 1) : "";
+    std::string spread =
+        f->runs > 1 ? "; runs " + format_fixed(min_us, 1) + " to " + format_fixed(max_us, 1) : "";
     return format_fixed(us_per_read, 1) + " " + us + " per read over " + size_of(range) + " (" +
-           count_of(range, "block") + "; " + end + " of " + count_of(f->random_rows, "row") + of_runs + spread +
-           ")";
+           count_of(range, "block") + "; " + end + " of " + count_of(f->random_rows, "row") + of_runs +
+           spread + ")";
   };
   set("sequential peak", false, f->peak_note,
       format_fixed(f->peak_mib_per_s, 2) + " MiB/s at " + size_of(f->peak_blocks_per_read) + " per read (" +
-          count_of(f->peak_blocks_per_read, "block") + "; best of " + count_of(f->sequential_rows, "row") + ", " +
-          read_span + of_runs + ")" +
+          count_of(f->peak_blocks_per_read, "block") + "; best of " + count_of(f->sequential_rows, "row") +
+          ", " + read_span + of_runs + ")" +
           (f->peak_is_largest_read ? "; the largest read tried: larger reads may be faster still" : ""));
   std::string r2 = std::string(symbols->r2) + " " + format_fixed(f->fit_r2, 3);
   std::string fit_basis = "fit over " + count_of(f->sequential_rows, "row") + ", " + read_span + of_runs;
@@ -107,13 +111,15 @@ void describe_figures(const report_drive *drive, const drive_figures *f, const t
   if (!f->fit_extrapolated) {
     set("overhead and transfer rate", false, f->fit_note, fit + " (" + fit_basis + "; " + r2 + ")");
   } else {
-    std::string why = f->fit_r2 < trusted_fit_r2
-                          ? r2 + " is under " + format_fixed(trusted_fit_r2, 1)
-                          : r2 + ", but over twice the fastest row's " + format_fixed(f->peak_mib_per_s, 2) + " MiB/s";
+    std::string why = f->fit_r2 < trusted_fit_r2 ? r2 + " is under " + format_fixed(trusted_fit_r2, 1)
+                                                 : r2 + ", but over twice the fastest row's " +
+                                                       format_fixed(f->peak_mib_per_s, 2) + " MiB/s";
     set("overhead and transfer rate", false, f->fit_note,
-        fit + ": an extrapolation beyond the reads measured, not the disk's speed (" + why + "; " + fit_basis + ")");
+        fit + ": an extrapolation beyond the reads measured, not the disk's speed (" + why + "; " +
+            fit_basis + ")");
   }
-  set("widest random range", true, f->ends_note, range_text(f->widest_range, f->widest_us, f->widest_min_us, f->widest_max_us, "widest"));
+  set("widest random range", true, f->ends_note,
+      range_text(f->widest_range, f->widest_us, f->widest_min_us, f->widest_max_us, "widest"));
   set("narrowest random range", true, f->ends_note,
       range_text(f->narrowest_range, f->narrowest_us, f->narrowest_min_us, f->narrowest_max_us, "narrowest"));
   std::string ends = format_fixed(f->widest_us, 1) + " " + us + " over " + size_of(f->widest_range) +
