@@ -5,16 +5,12 @@
 #include <cstring>
 #include <string>
 
+#include "blockmeter_format.h"
 #include "hdd.h"
 #include "priority.h"
 #include "read_tests.h"
 #include "terminal_text.h"
 #include "volume_notes.h"
-
-constexpr int multisect_reps = 1000;
-constexpr int multisect_max_blocks = 200;
-constexpr int multisect_steps = 20;
-constexpr int randomread_reads = 100;
 
 static void report_hdd_failure(const char *what, const char *root) {
   char reason[1024], volume[1024];
@@ -26,6 +22,12 @@ static void report_hdd_failure(const char *what, const char *root) {
 
 int test_hdd(const char *root) {
   std::string shown = terminal_text(root);
+  // An empty argument (an unset variable in a script) names nothing; the
+  // system would only say it cannot find it.
+  if (*root == '\0') {
+    fputs("blockmeter: cannot measure \"\": the name is empty\n", stderr);
+    return -1;
+  }
   if (const char *problem = hdd_root_problem(root)) {
     fprintf(stderr, "blockmeter: cannot measure %s: %s\n", shown.c_str(), problem);
     return -1;
@@ -35,8 +37,7 @@ int test_hdd(const char *root) {
     report_hdd_failure("cannot read the geometry of", root);
     return -1;
   }
-  printf("drive %s information: block_size=%i, n_blocks=%lli\n", shown.c_str(), (int)info.block_size,
-         (long long)info.n_blocks);
+  printf(drive_line_format, shown.c_str(), (int)info.block_size, (long long)info.n_blocks);
   if (ferror(stdout)) return -1;
   if (info.n_blocks <= 0) {
     fprintf(stderr, "blockmeter: nothing to measure: %s has 0 blocks of %u bytes\n", shown.c_str(),
@@ -45,16 +46,16 @@ int test_hdd(const char *root) {
   }
   intptr_t handle = open_hdd(root);
   if (handle < 0) {
-    puts("can't open drive");
+    puts(cannot_open_line);
     report_hdd_failure("cannot open", root);
     return -1;
   }
   note_volume(root, handle);
   name_read_reports(root);
-  puts("Multisector read test\n---------------------------");
-  int sequential = test_multisect(handle, &info, multisect_reps, multisect_max_blocks, multisect_steps);
-  puts("Random read test\n---------------------------");
-  int random = test_randomread(handle, &info, randomread_reads);
+  printf("%s\n%s\n", sequential_heading, heading_rule);
+  int sequential = test_multisect(handle, &info, sequential_reps, sequential_max_blocks, sequential_steps);
+  printf("%s\n%s\n", random_heading, heading_rule);
+  int random = test_randomread(handle, &info, random_reads);
   close_hdd(handle);
   return sequential == 0 && random == 0 ? 0 : -1;
 }

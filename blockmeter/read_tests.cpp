@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "blockmeter_format.h"
 #include "random_block.h"
 #include "terminal_text.h"
 #include "tick.h"
@@ -44,7 +45,7 @@ static inline void tally_read(read_tally *tally, int result, int nblocks) {
 // The row a line on standard error is about: "sequential 11 blocks" or
 // "random range 4096".
 static void name_row(char *text, size_t size, bool random, int64_t key) {
-  snprintf(text, size, random ? "random range %lld" : "sequential %lld blocks", (long long)key);
+  snprintf(text, size, random ? random_row_format : sequential_row_format, (long long)key);
 }
 
 static void report_bad_reads(const read_tally *tally, bool random, int64_t key, int reads, int nblocks) {
@@ -56,8 +57,7 @@ static void report_bad_reads(const read_tally *tally, bool random, int64_t key, 
     describe_hdd_error(tally->first_error, reason, sizeof reason);
   else
     snprintf(reason, sizeof reason, "%d of %d blocks read", tally->first_result, nblocks);
-  fprintf(stderr, "blockmeter: %s: %s: %d of %d reads failed or came back short; first: %s\n",
-          reported_root.c_str(), row, tally->bad_reads, reads, reason);
+  fprintf(stderr, read_failure_format, reported_root.c_str(), row, tally->bad_reads, reads, reason);
 }
 
 // Allocates a buffer of nblocks blocks, or says on standard error why not.
@@ -85,14 +85,14 @@ static int elapsed_ms(uint32_t first, uint32_t second) {
 static double mib_per_s(int64_t bytes, int ms) { return (double)bytes / (ms / 1000.0) / 1024 / 1024; }
 
 static void print_header(const char *first_column, const char *second_column) {
-  printf("%15s%15s%15s%15s\n", first_column, second_column, "Time,ms", "Speed,MB/s");
+  printf("%15s%15s%15s%15s\n", first_column, second_column, time_column, speed_column);
 }
 
 int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_blocks, int steps) {
   void *buf = alloc_buffer(info, max_blocks, false, 0);
   if (buf == nullptr) return -1;
   int failed_before = rows_with_failed_reads;
-  print_header("N Blocks", "N Reps");
+  print_header(sequential_first_column, sequential_second_column);
   for (int step = 0; step < steps && !ferror(stdout); ++step) {
     int nblocks = (max_blocks - 1) * step / (steps - 1) + 1;
     seek_hdd(handle, info, 0);
@@ -142,7 +142,7 @@ int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int6
 int test_randomread(intptr_t handle, const hdd_info *info, int reads) {
   int failed_before = rows_with_failed_reads;
   bool allocated = true;
-  print_header("Random range", "N reps");
+  print_header(random_first_column, random_second_column);
   for (int64_t range = info->n_blocks; range > 1 && !ferror(stdout); range >>= 1) {
     int ms = test_randomread_range(handle, info, reads, range);
     if (ms < 0) allocated = false;

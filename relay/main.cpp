@@ -70,13 +70,16 @@ int main() {
 
   char message[message_buffer_size] = {};
   size_t count = read_once(pipe_a.read_end, message, sizeof message - 1);
+  errno = 0;
   printf("Middleware proces je vratio:\n");
   for (size_t i = 0; i < count; ++i) putchar((unsigned char)message[i]);
-  // Shown before the getter can answer, and before the wait.
-  fflush(stdout);
+  // Shown before the getter can answer, and before the wait. A relay that
+  // could not be shown (a full disk, a closed pipe) is no success.
+  int shown = fflush(stdout) == 0 && !ferror(stdout) ? 0 : errno != 0 ? errno : EIO;
   write_once(pipe_b.write_end, message, count);
+  if (shown != 0) fprintf(stderr, "middleware: cannot write to standard output: %s\n", strerror(shown));
 
   wait_key();
   close_child(&child);
-  return exit_relayed;
+  return shown == 0 ? exit_relayed : exit_no_output;
 }

@@ -184,6 +184,22 @@ TEST(relay_native, pipe_failures) {
   }
 }
 
+// A relay whose standard output takes nothing is no success: status 3, and
+// the reason on standard error.
+TEST(relay_native, a_failed_write_to_standard_output_fails) {
+  if (access("/dev/full", W_OK) != 0) SKIP_OR_FAIL("/dev/full is missing: no device that refuses writes");
+  fs::path dir = make_scratch(native_build(), "short", true, true);
+  program_options options;
+  options.cwd = dir.c_str();
+  options.timeout_ms = native_build()->timeout_ms;
+  program_run run;
+  ASSERT_TRUE(run_program({"/bin/sh", "-c", "exec ./middleware >/dev/full"}, &options, &run)) << run.error;
+  fs::remove_all(dir);
+  EXPECT_FALSE(run.timed_out) << "middleware did not exit within " << options.timeout_ms / 1000 << " s";
+  EXPECT_EQ(3, run.status);
+  EXPECT_EQ("middleware: cannot write to standard output: No space left on device\n", run.err);
+}
+
 // Started with standard input and error closed, the middleware puts the null
 // device there before it makes its pipes: no pipe end is ever descriptor 0, 1
 // or 2 (where the children's standard handles or our messages would mix with

@@ -24,7 +24,8 @@ report_input parse_bytes(const std::string &bytes, std::string *found) {
   if (file == nullptr) return input;
   EXPECT_EQ(bytes.size(), fwrite(bytes.data(), 1, bytes.size(), file));
   rewind(file);
-  EXPECT_EQ(0, parse_file(file, &input, found));
+  std::string why;
+  EXPECT_EQ(0, parse_file(file, &input, &why, found)) << why;
   fclose(file);
   return input;
 }

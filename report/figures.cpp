@@ -6,20 +6,6 @@
 
 constexpr double bytes_per_mib = 1024.0 * 1024.0;
 
-void derive_row(const report_drive *drive, const report_row *row, bool random, row_figures *figures) {
-  *figures = row_figures{};
-  figures->bytes_per_read = (double)drive->block_size * (double)(random ? 1 : row->first);
-  // blockmeter never prints 0 ms, but a row that did would have no rate.
-  figures->measured = row->reads > 0 && row->ms > 0;
-  if (figures->measured) {
-    figures->us_per_read = (double)row->ms * 1000.0 / (double)row->reads;
-    figures->iops = (double)row->reads * 1000.0 / (double)row->ms;
-    figures->coarse = row->ms < coarse_below_ms;
-    if (figures->coarse) figures->flags = "coarse";
-  }
-  if (row->failed_reads) figures->flags += figures->flags.empty() ? "failed-reads" : " failed-reads";
-}
-
 static bool qualifies(const run_row *row) {
   return !row->us.empty() && (int)row->us.size() == row->runs && !row->coarse && !row->failed_reads;
 }
@@ -48,7 +34,7 @@ static void derive_sequential(const std::vector<run_row> *rows, drive_figures *f
   if (bytes.empty()) f->peak_note = too_few(0, "1");
   f->peak_is_largest_read = !bytes.empty() && f->peak_blocks_per_read == largest_tried;
   double a = 0, b = 0, r2 = 0;
-  if (!fit_line(bytes.data(), us.data(), (int)bytes.size(), &a, &b, &r2)) {
+  if (fit_line(bytes.data(), us.data(), (int)bytes.size(), &a, &b, &r2) != 0) {
     f->fit_note = too_few((int)bytes.size(), "2 read sizes");
   } else if (!(b > 0)) {
     f->fit_note = "no transfer rate: the time per read does not grow with the read size";
@@ -103,11 +89,21 @@ void derive_figures(const std::vector<run_row> *sequential, const std::vector<ru
   derive_random(random, figures);
 }
 
-bool derive_group(const drive_group *group, drive_figures *figures, std::string *problem) {
+int derive_group(const drive_group *group, drive_figures *figures, std::string *why) {
   std::vector<run_row> sequential, random;
-  bool paired = pair_runs(group, false, &sequential, problem) && pair_runs(group, true, &random, problem);
+  std::string sequential_problem, random_problem;
+  // Each table stands alone: runs whose one table does not pair still give
+  // the other's figures, and the unpaired one gives none from a part of it.
+  bool sequential_paired = pair_runs(group, false, &sequential, &sequential_problem) == 0;
+  bool random_paired = pair_runs(group, true, &random, &random_problem) == 0;
+  if (!sequential_paired) sequential.clear();
+  if (!random_paired) random.clear();
   derive_figures(&sequential, &random, (int)group->runs.size(), figures);
-  return paired;
+  if (!sequential_paired) figures->peak_note = figures->fit_note = "the runs' sequential rows do not pair";
+  if (!random_paired) figures->ends_note = figures->seek_note = "the runs' random rows do not pair";
+  if (sequential_paired && random_paired) return 0;
+  *why = sequential_problem + (sequential_paired || random_paired ? "" : "; ") + random_problem;
+  return -1;
 }
 
 void derive_drive(const report_drive *drive, drive_figures *figures) {

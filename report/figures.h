@@ -1,5 +1,4 @@
-// The figures a drive's rows imply: per row, the size and time of one read;
-// per drive, the sequential peak, a straight-line fit of time per read against
+// The figures a drive's rows imply: per drive, the sequential peak, a straight-line fit of time per read against
 // bytes per read, and what moving across the volume costs a random read.
 // A drive measured several times has its figures from the medians of its
 // runs, row by row (runs.h).
@@ -9,10 +8,8 @@
 #include <vector>
 
 #include "report.h"
+#include "row_figures.h"
 #include "runs.h"
-
-// blockmeter's tick is 1 ms: below this a row's time is off by over 1 %.
-constexpr int coarse_below_ms = 100;
 
 // A fitted transfer rate is the disk's only where the line fits the rows
 // this well, and no further above the fastest row measured than this.
@@ -22,18 +19,6 @@ constexpr double trusted_fit_over_fastest = 2;
 // One run's difference between the widest and the narrowest range is a cost
 // of moving only when it is over this share of the narrowest range's time.
 constexpr double seek_noise_share = 0.1;
-
-struct row_figures {
-  double bytes_per_read;  // the read size; a random read is one block
-  bool measured;          // the row made reads in a measurable time; else the two below are unset
-  double us_per_read;     // microseconds per read: ms * 1000 / reads
-  double iops;            // reads per second
-  bool coarse;            // measured in under coarse_below_ms
-  std::string flags;      // "coarse", "failed-reads", or both separated by a blank; may be empty
-};
-
-// Derives a row's figures; random says which table it is from.
-void derive_row(const report_drive *drive, const report_row *row, bool random, row_figures *figures);
 
 // The figures of one drive. Only rows that qualify count: rows measured in
 // coarse_below_ms or more in every run, whose reads did not fail. Each figure
@@ -76,7 +61,7 @@ void derive_drive(const report_drive *drive, drive_figures *figures);
 void derive_figures(const std::vector<run_row> *sequential, const std::vector<run_row> *random, int runs,
                     drive_figures *figures);
 
-// The figures of a group of runs, from the medians of its rows. Returns false,
-// with *problem, when its runs do not pair (pair_runs); the figures then rest
-// on the rows before that.
-bool derive_group(const drive_group *group, drive_figures *figures, std::string *problem);
+// The figures of a group of runs, from the medians of its rows. Returns 0, or
+// -1 with *why when the runs of a table do not pair (pair_runs); that
+// table's figures are then notes saying so, and the other's are whole.
+int derive_group(const drive_group *group, drive_figures *figures, std::string *why);

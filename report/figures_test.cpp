@@ -23,32 +23,6 @@ report_drive drive_of(int64_t block_size, std::vector<report_row> sequential,
   return drive;
 }
 
-TEST(figures, per_row_time_rate_and_flags) {
-  report_drive drive = drive_of(4096, {}, {});
-  row_figures f;
-  report_row measured = row(11, 186, 47);
-  derive_row(&drive, &measured, false, &f);
-  EXPECT_EQ(45056, f.bytes_per_read);
-  EXPECT_NEAR(252.688, f.us_per_read, 0.001);  // 47 ms / 186 reads
-  EXPECT_NEAR(3957.447, f.iops, 0.001);
-  EXPECT_EQ("coarse", f.flags);
-
-  // A random read is one block whatever its range; 100 ms is not coarse.
-  report_row slow = row(1 << 20, 1000, 100, true);
-  derive_row(&drive, &slow, true, &f);
-  EXPECT_EQ(4096, f.bytes_per_read);
-  EXPECT_EQ("failed-reads", f.flags);
-  report_row quick_failed = row(1 << 20, 1000, 99, true);
-  derive_row(&drive, &quick_failed, true, &f);
-  EXPECT_EQ("coarse failed-reads", f.flags);
-
-  // No reads: nothing measured, nothing flagged.
-  report_row none = row(200, 0, 1);
-  derive_row(&drive, &none, false, &f);
-  EXPECT_FALSE(f.measured);
-  EXPECT_EQ("", f.flags);
-}
-
 // Rows read with a 80 us overhead per read and 250 MiB/s after it, their
 // times rounded to the millisecond as blockmeter's tick does.
 TEST(figures, fit_recovers_a_known_overhead_and_rate) {
@@ -151,7 +125,7 @@ TEST(figures, a_seek_cost_within_the_noise_is_no_cost) {
     ASSERT_EQ(1u, groups.size());
     drive_figures f;
     std::string problem;
-    ASSERT_TRUE(derive_group(&groups[0], &f, &problem)) << problem;
+    ASSERT_EQ(0, derive_group(&groups[0], &f, &problem)) << problem;
     EXPECT_EQ(0u, f.seek_note.find(c.note)) << c.widest_ms[0] << " against " << c.narrowest_ms[0] << ": " << f.seek_note;
     EXPECT_EQ(*c.note == '\0', f.seek_note.empty());
   }
@@ -173,6 +147,31 @@ TEST(figures, a_fitted_rate_beyond_the_rows_is_an_extrapolation) {
   EXPECT_GT(f.transfer_mib_per_s, 2 * f.peak_mib_per_s);
   EXPECT_TRUE(f.peak_is_largest_read);
   EXPECT_EQ(200, f.peak_blocks_per_read);
+}
+
+// Two runs whose sequential rows do not pair (the second's second row reads
+// 12 blocks, not 11): the sequential figures say so, and the random ones are
+// the runs' as if nothing were wrong.
+TEST(figures, a_table_whose_runs_do_not_pair_blanks_only_its_own_figures) {
+  std::vector<report_row> random = {row(4096, 1000, 200), row(2, 1000, 150)};
+  report_input input;
+  input.drives = {drive_of(512, {row(1, 1000, 200), row(11, 1000, 300)}, random),
+                  drive_of(512, {row(1, 1000, 200), row(12, 1000, 300)}, random)};
+  std::vector<report_input> inputs = {input};
+  std::vector<drive_group> groups;
+  group_runs(&inputs, &groups);
+  ASSERT_EQ(1u, groups.size());
+  drive_figures f;
+  std::string problem;
+  EXPECT_EQ(-1, derive_group(&groups[0], &f, &problem));
+  EXPECT_EQ("sequential row 2 does not pair: run 1 has 11 blocks per read, run 2 has 12", problem);
+  EXPECT_EQ("the runs' sequential rows do not pair", f.peak_note);
+  EXPECT_EQ("the runs' sequential rows do not pair", f.fit_note);
+  EXPECT_EQ("", f.ends_note);
+  EXPECT_EQ(4096, f.widest_range);
+  EXPECT_EQ(2, f.narrowest_range);
+  EXPECT_EQ("", f.seek_note);
+  EXPECT_EQ(50, f.seek_cost_us);
 }
 
 }  // namespace

@@ -8,13 +8,21 @@
 
 #include "compare.h"
 #include "output.h"
+#include "report_sink.h"
 
-// Every comparison has the same base.
-void write_compare_text(const std::vector<comparison> *comparisons, double alpha, report_sink *out);
-void write_compare_csv(const std::vector<comparison> *comparisons, report_sink *out);
-void write_compare_json(const std::vector<comparison> *comparisons, double alpha, report_sink *out);
-void write_compare_svg(const std::vector<comparison> *comparisons, report_sink *out);
-void write_compare_html(const std::vector<comparison> *comparisons, double alpha, report_sink *out);
+// Every comparison has the same base; alpha is the p-value under which a
+// change was called (the CSV and the charts do not say it). Each returns 0,
+// or -1 with *why set when the sink could not take its text.
+int write_compare_text(const std::vector<comparison> *comparisons, double alpha, report_sink *out,
+                       std::string *why);
+int write_compare_csv(const std::vector<comparison> *comparisons, double alpha, report_sink *out,
+                      std::string *why);
+int write_compare_json(const std::vector<comparison> *comparisons, double alpha, report_sink *out,
+                       std::string *why);
+int write_compare_svg(const std::vector<comparison> *comparisons, double alpha, report_sink *out,
+                      std::string *why);
+int write_compare_html(const std::vector<comparison> *comparisons, double alpha, report_sink *out,
+                       std::string *why);
 
 // Why a comparison can show no difference at all (the run counts are too
 // few for the test to reach alpha), for a note.

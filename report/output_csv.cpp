@@ -1,16 +1,8 @@
-#include "figures.h"
+#include "escape.h"
+#include "flags.h"
+#include "numbers.h"
 #include "output.h"
-
-std::string csv_field(std::string_view text) {
-  // A spreadsheet program takes a cell that starts with one of these for a
-  // formula and runs it; a lone "-" (standard input) is none.
-  bool formula_like = !text.empty() && text != "-" && std::string_view("=+-@\t\r").find(text[0]) != text.npos;
-  std::string field = (formula_like ? "'" : "") + std::string(text);
-  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
-  std::string quoted = "\"";
-  for (char c : field) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
+#include "row_figures.h"
 
 void write_csv_header(report_sink *out) {
   out->text +=
@@ -18,14 +10,14 @@ void write_csv_header(report_sink *out) {
       "flags,device\r\n";
 }
 
-void write_csv_rows(const report_input *input, const report_drive *drive, report_sink *out) {
+int write_csv_rows(const report_input *input, const report_drive *drive, report_sink *out, std::string *why) {
   // A drive blockmeter warned of has figures that may not be the device's.
-  const char *suspect = drive->warnings.empty() ? "" : "suspect";
+  unsigned suspect = drive->warnings.empty() ? 0 : flag_suspect;
   for (bool random : {false, true})
     for (const report_row &row : (random ? drive->random : drive->sequential).rows) {
       row_figures f;
       derive_row(drive, &row, random, &f);
-      std::string flags = f.flags + (f.flags.empty() || *suspect == '\0' ? "" : " ") + suspect;
+      std::string flags = flag_text(f.flags | suspect);
       std::string fields[] = {csv_field(input->name),
                               csv_field(drive->root),
                               std::to_string(drive->block_size),
@@ -42,11 +34,13 @@ void write_csv_rows(const report_input *input, const report_drive *drive, report
                               csv_field(drive->device)};
       for (const std::string &field : fields) out->text += field + (&field == &fields[13] ? "\r\n" : ",");
     }
-  drain_sink(out, false);
+  return drain_sink(out, false, why);
 }
 
-void write_csv(const std::vector<report_input> *inputs, report_sink *out) {
+int write_csv(const std::vector<report_input> *inputs, report_sink *out, std::string *why) {
   write_csv_header(out);
   for (const report_input &input : *inputs)
-    for (const report_drive &drive : input.drives) write_csv_rows(&input, &drive, out);
+    for (const report_drive &drive : input.drives)
+      if (write_csv_rows(&input, &drive, out, why) != 0) return -1;
+  return 0;
 }

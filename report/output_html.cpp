@@ -1,6 +1,10 @@
+#include "escape.h"
 #include "figures.h"
-#include "output.h"
+#include "flags.h"
 #include "html_page.h"
+#include "numbers.h"
+#include "output.h"
+#include "wording.h"
 
 // The page fetches nothing: no scripts, fonts, images or style sheets from
 // anywhere, and its content security policy forbids the browser to try.
@@ -44,10 +48,9 @@ void write_html_figures(const std::string &label, const drive_group *group, std:
   const report_drive *drive = group->runs[0].drive;
   drive_figures f;
   std::string problem;
-  bool paired = derive_group(group, &f, &problem);
-  figure_texts texts;
+  bool paired = derive_group(group, &f, &problem) == 0;
+  std::vector<figure_text> texts;
   describe_figures(drive, &f, &rich_symbols, &texts);
-  double bytes = (double)drive->block_size * (double)drive->n_blocks;
   *out += "<table class=\"figures\">\n<caption>" + escape_xml(label) + "</caption>\n<tbody>\n";
   auto row = [&](const std::string &name, const std::string &html) {
     *out += "<tr><th>" + escape_xml(name) + "</th>" + html_cell(html) + "</tr>\n";
@@ -55,13 +58,12 @@ void write_html_figures(const std::string &label, const drive_group *group, std:
   for (const std::string &warning : group_warnings(group))
     row("warning", "<span class=\"warning\">" + escape_xml(warning) + "</span>");
   for (const std::string &device : group_devices(group)) row("device", escape_xml(device));
-  row("geometry", std::to_string(drive->block_size) + " B blocks, " + std::to_string(drive->n_blocks) + " blocks, " +
-                      format_fixed(bytes / (1 << 30), 4) + " GiB (" + format_size(bytes) + ")");
+  row("geometry", escape_xml(geometry_text(drive)));
   if (group->runs.size() > 1) row("runs", escape_xml(describe_runs(group)));
   if (!paired) row("runs that do not pair", "<span class=\"note\">" + escape_xml(problem) + "</span>");
-  for (int i = 0; i < figure_count; ++i)
-    row(figure_labels[i], texts.is_note[i] ? "<span class=\"note\">" + escape_xml(texts.text[i]) + "</span>"
-                                           : escape_xml(texts.text[i]));
+  for (const figure_text &figure : texts)
+    row(figure.label, figure.is_note ? "<span class=\"note\">" + escape_xml(figure.text) + "</span>"
+                                     : escape_xml(figure.text));
   *out += "</tbody>\n</table>\n";
 }
 
@@ -75,11 +77,11 @@ static void write_rows_table(const report_drive *drive, bool random, std::string
   for (const report_row &row : table->rows) {
     row_figures f;
     derive_row(drive, &row, random, &f);
-    double size = random ? (double)row.first * (double)drive->block_size : f.bytes_per_read;
+    double size = random ? bytes_of_blocks(row.first, drive->block_size) : f.bytes_per_read;
     *out += "<tr>" + html_cell(std::to_string(row.first)) + html_cell(format_size(size)) +
             html_cell(std::to_string(row.reads)) + html_cell(std::to_string(row.ms)) + html_cell(row.mib_per_s_text) +
             html_cell(f.measured ? format_fixed(f.us_per_read, 2) : "") +
-            html_cell(f.measured ? format_fixed(f.iops, 1) : "") + html_cell(f.flags, "text") + "</tr>\n";
+            html_cell(f.measured ? format_fixed(f.iops, 1) : "") + html_cell(flag_text(f.flags), "text") + "</tr>\n";
   }
   *out += "</tbody>\n</table>\n";
 }
@@ -99,9 +101,8 @@ static void write_run_rows_table(const drive_group *group, bool random, std::str
           "</thead>\n<tbody>\n";
   for (const run_row &row : rows) {
     bool measured = !row.us.empty();
-    double size = random ? (double)row.first * (double)drive->block_size : row.bytes_per_read;
-    std::string flags = std::string(row.coarse ? "coarse" : "") + (row.coarse && row.failed_reads ? " " : "") +
-                        (row.failed_reads ? "failed-reads" : "");
+    double size = random ? bytes_of_blocks(row.first, drive->block_size) : row.bytes_per_read;
+    std::string flags = flag_text(row_flags(row.coarse, row.failed_reads));
     *out += "<tr>" + html_cell(std::to_string(row.first)) + html_cell(format_size(size)) +
             html_cell(std::to_string(row.runs)) + html_cell(measured ? format_fixed(row.median_us, 2) : "") +
             html_cell(measured ? format_fixed(row.min_us, 2) : "") + html_cell(measured ? format_fixed(row.max_us, 2) : "") +
@@ -111,7 +112,7 @@ static void write_run_rows_table(const drive_group *group, bool random, std::str
   *out += "</tbody>\n</table>\n";
 }
 
-void write_html(const std::vector<report_input> *inputs, report_sink *out) {
+int write_html(const std::vector<report_input> *inputs, report_sink *out, std::string *why) {
   std::string *text = &out->text;
   std::string names;
   for (const report_input &input : *inputs) names += (names.empty() ? "" : ", ") + escape_xml(input.name);
@@ -122,26 +123,26 @@ void write_html(const std::vector<report_input> *inputs, report_sink *out) {
   group_runs(inputs, &groups);
   std::vector<chart_drive> drives;
   chart_drives(inputs, &groups, &drives);
-  write_svg(&drives, false, out);
+  if (write_svg(&drives, false, out, why) != 0) return -1;
   *text += "<h2>Per-drive figures</h2>\n<p>From the rows of " + std::to_string(coarse_below_ms) +
            " ms or more whose reads did not fail (of a drive measured several times: the medians of its runs, row "
            "by row, from rows of " +
            std::to_string(coarse_below_ms) + " ms or more in every run); each figure says what it rests on.</p>\n";
   for (const chart_drive &drive : drives) {
     write_html_figures(drive.label, drive.group, text);
-    drain_sink(out, false);
+    if (drain_sink(out, false, why) != 0) return -1;
   }
   *text += "<h2>Rows</h2>\n";
   for (const chart_drive &drive : drives) {
     const drive_group *group = drive.group;
     *text += "<section class=\"drive\">\n<h3>" + escape_xml(drive.label) + "</h3>\n";
-    std::string why;
+    std::string cut_short;
     for (const drive_run &run : group->runs) {
       std::string named = group->runs.size() > 1 ? escape_xml(run.input->name) + ": " : "";
       if (run.drive->not_opened)
         *text += "<p class=\"note\">" + named + "blockmeter could not open this drive: no tables.</p>\n";
-      if (is_cut_short(run.drive, &why))
-        *text += "<p class=\"note\">" + named + "The run was cut short: " + escape_xml(why) + ".</p>\n";
+      if (is_cut_short(run.drive, &cut_short))
+        *text += "<p class=\"note\">" + named + "The run was cut short: " + escape_xml(cut_short) + ".</p>\n";
     }
     if (group->runs.size() == 1) {
       write_rows_table(group->runs[0].drive, false, text);
@@ -151,7 +152,8 @@ void write_html(const std::vector<report_input> *inputs, report_sink *out) {
       write_run_rows_table(group, true, text);
     }
     *text += "</section>\n";
-    drain_sink(out, false);
+    if (drain_sink(out, false, why) != 0) return -1;
   }
   *text += "</body>\n</html>\n";
+  return 0;
 }

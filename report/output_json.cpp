@@ -1,7 +1,9 @@
 #include <nlohmann/json.hpp>
 
 #include "figures.h"
+#include "flags.h"
 #include "output.h"
+#include "row_figures.h"
 
 using json = nlohmann::ordered_json;
 
@@ -14,12 +16,7 @@ static json bytes_of(int64_t blocks, int64_t block_size) {
 
 static json note_or_null(const std::string &note) { return note.empty() ? json(nullptr) : json(note); }
 
-static json flags_of(bool coarse, bool failed_reads) {
-  json flags = json::array();
-  if (coarse) flags.push_back("coarse");
-  if (failed_reads) flags.push_back("failed-reads");
-  return flags;
-}
+static json flags_of(bool coarse, bool failed_reads) { return flag_words(row_flags(coarse, failed_reads)); }
 
 static json row_json(const report_drive *drive, const report_row *row, bool random) {
   row_figures f;
@@ -168,7 +165,7 @@ static void append_value(const json &value, int depth, std::string *out) {
 
 // The document is made a drive at a time, so that a long capture needs the
 // memory of one drive's part of it, not of the whole.
-void write_json(const std::vector<report_input> *inputs, report_sink *out) {
+int write_json(const std::vector<report_input> *inputs, report_sink *out, std::string *why) {
   std::string *text = &out->text;
   *text += "{\n  \"generator\": \"blockmeter-report " BLOCKMETER_VERSION "\",\n  \"coarse_below_ms\": " +
            std::to_string(coarse_below_ms) + ",\n  \"files\": [";
@@ -180,7 +177,7 @@ void write_json(const std::vector<report_input> *inputs, report_sink *out) {
     for (size_t j = 0; j < input.drives.size(); ++j) {
       *text += std::string(j > 0 ? "," : "") + "\n        ";
       append_value(drive_json(&input.drives[j]), 4, text);
-      drain_sink(out, false);
+      if (drain_sink(out, false, why) != 0) return -1;
     }
     *text += input.drives.empty() ? "]\n    }" : "\n      ]\n    }";
   }
@@ -193,7 +190,8 @@ void write_json(const std::vector<report_input> *inputs, report_sink *out) {
     *text += std::string(any ? "," : "") + "\n    ";
     append_value(group_json(inputs, &group), 2, text);
     any = true;
-    drain_sink(out, false);
+    if (drain_sink(out, false, why) != 0) return -1;
   }
   *text += any ? "\n  ]\n}\n" : "]\n}\n";
+  return 0;
 }

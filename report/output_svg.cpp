@@ -1,8 +1,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "escape.h"
 #include "figures.h"
+#include "numbers.h"
 #include "output.h"
+#include "wording.h"
 
 // Layout, in SVG user units: two charts side by side, the legend below.
 constexpr double chart_width = 500;
@@ -105,8 +108,7 @@ static void write_axes(const chart *c, const chart_scale *s, double left, double
   int y_ticks = (int)std::lround(s->y_top / s->y_step);
   for (int i = 0; i <= y_ticks; ++i) {
     double value = i * s->y_step, y = bottom - (bottom - top) * i / y_ticks;
-    char label[64];
-    snprintf(label, sizeof label, "%g", value);
+    std::string label = format_general(value, 6);
     *out += "<line class=\"grid\" x1=\"" + num(left) + "\" y1=\"" + num(y) + "\" x2=\"" + num(right) +
             "\" y2=\"" + num(y) + "\"/>\n<text class=\"tick\" x=\"" + num(left - 6) + "\" y=\"" + num(y + 4) +
             "\" text-anchor=\"end\">" + label + "</text>\n";
@@ -121,7 +123,7 @@ static void write_axes(const chart *c, const chart_scale *s, double left, double
           escape_xml(c->y_title) + "</text>\n";
 }
 
-static void write_chart(const chart *c, double x0, report_sink *sink) {
+static int write_chart(const chart *c, double x0, report_sink *sink, std::string *why) {
   std::string *out = &sink->text;
   chart_scale s = scale_chart(c);
   double left = x0 + plot_left, right = x0 + chart_width - plot_right, bottom = chart_height - plot_bottom;
@@ -174,12 +176,13 @@ static void write_chart(const chart *c, double x0, report_sink *sink) {
     }
     points += series.points.size();
     *out += "</g>\n";
-    drain_sink(sink, false);
+    if (drain_sink(sink, false, why) != 0) return -1;
   }
   if (points == 0)
     *out += "<text class=\"tick\" x=\"" + num((left + right) / 2) + "\" y=\"" + num((plot_top + bottom) / 2) +
             "\" text-anchor=\"middle\">no rows</text>\n";
   *out += "</g>\n";
+  return 0;
 }
 
 // What a point stands for: one run's row with its reads and time, or the
@@ -229,7 +232,7 @@ static void make_series(const chart_drive *entry, size_t index, bool random, cha
   }
   for (size_t i = 0; i < rnd_rows.size(); ++i) {
     const run_row &row = rnd_rows[i];
-    double range_bytes = (double)row.first * (double)drive->block_size;
+    double range_bytes = bytes_of_blocks(row.first, drive->block_size);
     if (row.us.empty() || range_bytes <= 0) continue;
     std::string what =
         "range " + format_size(range_bytes) + ", " + format_fixed(row.median_us, 1) + " \xc2\xb5s per read";
@@ -254,7 +257,7 @@ static std::string legend_text(const chart_drive *entry, std::string *tip) {
   return text;
 }
 
-void write_svg(const std::vector<chart_drive> *drives, bool standalone, report_sink *out) {
+int write_svg(const std::vector<chart_drive> *drives, bool standalone, report_sink *out, std::string *why) {
   int64_t block_size = drives->empty() ? 0 : (*drives)[0].group->runs[0].drive->block_size;
   bool banded = false;
   for (const chart_drive &entry : *drives) {
@@ -285,9 +288,9 @@ void write_svg(const std::vector<chart_drive> *drives, bool standalone, report_s
            ".peak{stroke-width:1.5}.peak-label{font-size:11px}.failed{stroke:#000;stroke-width:1.5}</style>\n"
            "<rect x=\"0\" y=\"0\" width=\"" +
            num(2 * chart_width) + "\" height=\"" + num(height) + "\" fill=\"#ffffff\"/>\n";
-  write_chart(&sequential, 0, out);
-  write_chart(&random, chart_width, out);
-  drain_sink(out, false);
+  if (write_chart(&sequential, 0, out, why) != 0 || write_chart(&random, chart_width, out, why) != 0 ||
+      drain_sink(out, false, why) != 0)
+    return -1;
 
   *text += "<g class=\"legend\">\n";
   double y = chart_height;
@@ -299,7 +302,7 @@ void write_svg(const std::vector<chart_drive> *drives, bool standalone, report_s
              "\" stroke=\"" + colour + "\" stroke-width=\"2.5\"/>\n<text x=\"" + num(plot_left + 38) + "\" y=\"" +
              num(y) + "\">" + escape_xml(shown) + "</text></g>\n";
     y += legend_line;
-    drain_sink(out, false);
+    if (drain_sink(out, false, why) != 0) return -1;
   }
   if (banded) {
     *text += "<text x=\"" + num(plot_left) + "\" y=\"" + num(y + 4) +
@@ -311,12 +314,18 @@ void write_svg(const std::vector<chart_drive> *drives, bool standalone, report_s
            std::to_string(coarse_below_ms) +
            " ms or more; \xe2\x97\x8b a shorter row (coarse: the 1 ms tick is over 1 % of its time); "
            "\xc3\x97 some of its reads failed or came back short</text>\n</g>\n</svg>\n";
+  return 0;
 }
 
-void write_svg(const std::vector<report_input> *inputs, bool standalone, report_sink *out) {
+int write_svg(const std::vector<report_input> *inputs, bool standalone, report_sink *out, std::string *why) {
   std::vector<drive_group> groups;
   group_runs(inputs, &groups);
   std::vector<chart_drive> drives;
   chart_drives(inputs, &groups, &drives);
-  write_svg(&drives, standalone, out);
+  return write_svg(&drives, standalone, out, why);
+}
+
+void chart_drives(const std::vector<report_input> *inputs, const std::vector<drive_group> *groups,
+                  std::vector<chart_drive> *drives) {
+  for (const drive_group &group : *groups) drives->push_back({drive_label(inputs, groups, &group), &group});
 }

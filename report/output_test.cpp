@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "numbers.h"
 #include "output.h"
 #include "output_compare.h"
 #include "test_data.h"
@@ -62,9 +63,10 @@ std::vector<report_input> sample_inputs(const std::string &odd_root) {
 const std::string odd_root = "disk, \"one\" \xc3\xa9\xff<&>";
 
 TEST(output, csv_reads_back_as_the_input_rows) {
+  std::string why;
   std::vector<report_input> inputs = sample_inputs(odd_root);
   report_sink sink;
-  write_csv(&inputs, &sink);
+  ASSERT_EQ(0, write_csv(&inputs, &sink, &why));
   const std::string &csv = sink.text;
   std::vector<std::vector<std::string>> records = read_csv(csv);
   ASSERT_FALSE(records.empty());
@@ -98,26 +100,11 @@ TEST(output, csv_reads_back_as_the_input_rows) {
   EXPECT_EQ("", records[1][12]);
 }
 
-// Formula-like text gets a leading ', then RFC 4180 quoting as any text.
-TEST(output, csv_field_keeps_spreadsheets_from_running_names) {
-  const struct {
-    const char *text, *field;
-  } cases[] = {{"=HYPERLINK(\"http://x\",\"y\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\""},
-               {"+1+1", "'+1+1"},
-               {"-2+3", "'-2+3"},
-               {"@SUM(A1)", "'@SUM(A1)"},
-               {"\tx", "'\tx"},
-               {"\rx", "\"'\rx\""},
-               {"-", "-"},
-               {"a=b,-c", "\"a=b,-c\""},
-               {"", ""}};
-  for (const auto &c : cases) EXPECT_EQ(c.field, csv_field(c.text)) << c.text;
-}
-
 TEST(output, json_reads_back_as_the_input_rows) {
+  std::string why;
   std::vector<report_input> inputs = sample_inputs(odd_root);
   report_sink sink;
-  write_json(&inputs, &sink);
+  ASSERT_EQ(0, write_json(&inputs, &sink, &why));
   const std::string &text = sink.text;
   nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
   ASSERT_FALSE(document.is_discarded()) << text.substr(0, 2000);
@@ -157,30 +144,22 @@ TEST(output, json_reads_back_as_the_input_rows) {
               0.001);
 }
 
+// In the SVG, an odd root is escaped and its stray byte replaced.
 TEST(output, text_made_safe_for_xml) {
-  // Valid UTF-8 passes; overlong forms, surrogates, stray bytes and the
-  // controls XML forbids do not.
-  const std::string fffd = "\xef\xbf\xbd";
-  EXPECT_EQ("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", escape_xml("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"));
-  EXPECT_EQ(fffd + fffd + "z", escape_xml("\xc0\xafz"));
-  EXPECT_EQ(fffd + fffd + fffd, escape_xml("\xed\xa0\x80"));
-  EXPECT_EQ(fffd + fffd, escape_xml("\xe2\x82"));
-  EXPECT_EQ("q" + fffd + "z" + fffd, escape_xml(std::string("q\x01z\0", 4)));
-  EXPECT_EQ("&lt;a href=&quot;x&quot;&gt; &amp; &#39;", escape_xml("<a href=\"x\"> & '"));
-
-  // In the SVG, an odd root is escaped and its stray byte replaced.
+  std::string why;
   std::vector<report_input> inputs = sample_inputs(odd_root);
   report_sink sink;
-  write_svg(&inputs, true, &sink);
+  ASSERT_EQ(0, write_svg(&inputs, true, &sink, &why));
   const std::string &svg = sink.text;
   EXPECT_NE(std::string::npos, svg.find(">disk, &quot;one&quot; \xc3\xa9\xef\xbf\xbd&lt;&amp;&gt; ("));
   EXPECT_EQ(std::string::npos, svg.find("\xff"));
 }
 
 TEST(output, summary_gives_the_figures_of_a_real_run) {
+  std::string why;
   std::vector<report_input> inputs = {parse_named("64mib", read_test_data("linux_64mib.txt"))};
   report_sink sink;
-  write_summary(&inputs, &sink);
+  ASSERT_EQ(0, write_summary(&inputs, &sink, &why));
   const std::string &summary = sink.text;
   // Worked by hand from the capture: the fastest row is 189 blocks of 512
   // bytes at 423.533863 MiB/s; the widest range of 100 ms or more is 16384
@@ -206,6 +185,7 @@ namespace {
 
 // blockmeter's device line and a warning in a 2>&1 capture reach every form.
 TEST(output, the_device_and_warnings_go_with_their_drive_into_every_form) {
+  std::string why;
   std::string capture = read_test_data("linux_two_drives.txt");
   size_t tables = capture.find("Multisector read test", capture.find("drive b.img"));
   capture.insert(tables,
@@ -216,26 +196,26 @@ TEST(output, the_device_and_warnings_go_with_their_drive_into_every_form) {
   EXPECT_EQ("", inputs[0].drives[0].device);
   EXPECT_EQ("/dev/vda, 252 GiB, logical sector 512 B", inputs[0].drives[1].device);
   const struct {
-    void (*write)(const std::vector<report_input> *, report_sink *);
+    int (*write)(const std::vector<report_input> *, report_sink *, std::string *);
     std::vector<std::string> expected;
   } forms[] = {
       {write_summary,
        {"B (512 KiB)\n  device: /dev/vda, 252 GiB, logical sector 512 B\n  warning: 75.0% of b.img is holes"}},
       {write_csv, {",coarse suspect,\"/dev/vda, 252 GiB, logical sector 512 B\"\r\n", ",coarse,\r\n"}},
       {write_json, {"\"warnings\": [\n            \"75.0% of b.img is holes or unwritten extents\"\n          ]"}},
-      {[](const std::vector<report_input> *in, report_sink *out) { write_svg(in, true, out); },
+      {[](const std::vector<report_input> *in, report_sink *out, std::string *why) { return write_svg(in, true, out, why); },
        {"\xe2\x9a\xa0 b.img \xe2\x80\x94 /dev/vda, 252 GiB, logical sector 512 B (blockmeter warned"}},
       {write_html, {"<tr><th>warning</th><td><span class=\"warning\">75.0% of b.img is holes"}},
   };
   for (const auto &form : forms) {
     report_sink sink;
-    form.write(&inputs, &sink);
+    ASSERT_EQ(0, form.write(&inputs, &sink, &why));
     for (const std::string &expected : form.expected)
       EXPECT_NE(std::string::npos, sink.text.find(expected)) << expected << "\nin:\n" << sink.text.substr(0, 3000);
   }
   // Only b.img's rows are suspect.
   report_sink csv;
-  write_csv(&inputs, &csv);
+  ASSERT_EQ(0, write_csv(&inputs, &csv, &why));
   EXPECT_EQ(inputs[0].drives[1].sequential.rows.size() + inputs[0].drives[1].random.rows.size(),
             count_in(csv.text, "suspect"));
 }
@@ -243,12 +223,13 @@ TEST(output, the_device_and_warnings_go_with_their_drive_into_every_form) {
 // A speed beyond what a double can scale is drawn at the top edge, never as
 // a coordinate that is not a number.
 TEST(output, svg_coordinates_are_always_numbers) {
+  std::string why;
   std::string capture = read_test_data("linux_64mib.txt");
   const std::string speed = "423.533863";
   capture.replace(capture.find(speed), speed.size(), std::string(308, '9') + ".000000");
   std::vector<report_input> inputs = {parse_named("huge", capture)};
   report_sink sink;
-  write_svg(&inputs, true, &sink);
+  ASSERT_EQ(0, write_svg(&inputs, true, &sink, &why));
   for (const char *bad : {"nan", "inf"}) EXPECT_EQ(std::string::npos, sink.text.find(bad)) << bad;
 }
 
@@ -260,12 +241,13 @@ namespace {
 // drive, shown once. Its first sequential row took 145, 310, 374 and 116 ms
 // for 1000 reads: a median of 227.5 us per read, from 116 to 374.
 TEST(output, runs_of_one_drive_are_shown_once_from_their_medians) {
+  std::string why;
   std::vector<report_input> inputs = {parse_named("loop", read_test_data("linux_loop_as_is.txt")),
                                       parse_named("64mib", read_test_data("linux_64mib.txt"))};
   report_sink summary, svg, json;
-  write_summary(&inputs, &summary);
-  write_svg(&inputs, true, &svg);
-  write_json(&inputs, &json);
+  ASSERT_EQ(0, write_summary(&inputs, &summary, &why));
+  ASSERT_EQ(0, write_svg(&inputs, true, &svg, &why));
+  ASSERT_EQ(0, write_json(&inputs, &json, &why));
   EXPECT_EQ(0u, summary.text.find("drive /dev/loop0: 4 runs\n")) << summary.text;
   EXPECT_NE(std::string::npos, summary.text.find("\n    1 block (512 B)          227.5     116.0    374.0")) << summary.text;
   EXPECT_NE(std::string::npos, summary.text.find("medians of 4 runs"));
@@ -286,23 +268,24 @@ TEST(output, runs_of_one_drive_are_shown_once_from_their_medians) {
 // side: the first sequential row goes from 227.5 to 438.5 us per read (422
 // to 463 ms), with no run of one side among the other's: p = 2 / 70.
 TEST(output, every_form_of_a_comparison_carries_its_verdicts) {
+  std::string why;
   std::vector<report_input> inputs = {parse_named("as-is", read_test_data("linux_loop_as_is.txt")),
                                       parse_named("throttled", read_test_data("linux_loop_throttled.txt"))};
   std::vector<compare_side> sides(2);
   std::string problem;
-  for (size_t i = 0; i < 2; ++i) ASSERT_TRUE(make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
+  for (size_t i = 0; i < 2; ++i) ASSERT_EQ(0, make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
   std::vector<comparison> comparisons(1);
   compare_sides(&sides[0], &sides[1], default_alpha, &comparisons[0]);
   report_sink text, csv, json, html;
-  write_compare_text(&comparisons, default_alpha, &text);
-  write_compare_csv(&comparisons, &csv);
-  write_compare_json(&comparisons, default_alpha, &json);
-  write_compare_html(&comparisons, default_alpha, &html);
+  ASSERT_EQ(0, write_compare_text(&comparisons, default_alpha, &text, &why));
+  ASSERT_EQ(0, write_compare_csv(&comparisons, default_alpha, &csv, &why));
+  ASSERT_EQ(0, write_compare_json(&comparisons, default_alpha, &json, &why));
+  ASSERT_EQ(0, write_compare_html(&comparisons, default_alpha, &html, &why));
   EXPECT_NE(std::string::npos, text.text.find("\n1 block (512 B)         227.5 +-64%   438.5 +-6%   +92.7%  0.029   4+4\n"))
       << text.text;
   EXPECT_NE(std::string::npos,
             csv.text.find("\r\nthrottled,sequential,1,,4,227.5,116,374,4,438.5,422,463,92.74725274725274,"
-                          "0.02857142857142857,slower,\r\n"))
+                          "0.02857142857142857,slower,,512,,as-is,/dev/loop0\r\n"))
       << csv.text.substr(0, 600);
   nlohmann::json document = nlohmann::json::parse(json.text);
   const nlohmann::json &first = document["comparisons"][0]["sequential"]["rows"][0];
@@ -310,54 +293,91 @@ TEST(output, every_form_of_a_comparison_carries_its_verdicts) {
   EXPECT_EQ(438.5, first["new"]["us_per_read"]);
   EXPECT_GT(document["comparisons"][0]["random"]["geomean"]["ratio"].get<double>(), 1.5);
   EXPECT_NE(std::string::npos, html.text.find("<td class=\"slower\">slower</td>"));
+  // The table's own verdict beside its geometric mean, in every form: four
+  // runs a side wholly apart on the table's rows, p = 2 / 70.
+  EXPECT_NE(std::string::npos, text.text.find("more on both sides; overall slower, p 0.029 (whole runs shuffled: all "
+                                              "70 splits of the runs)\n"))
+      << text.text;
+  const nlohmann::json &geomean = document["comparisons"][0]["sequential"]["geomean"];
+  EXPECT_EQ("slower", geomean["verdict"]);
+  EXPECT_NEAR(2.0 / 70, geomean["p_value"].get<double>(), 1e-12);
+  EXPECT_NE(std::string::npos, html.text.find("; overall slower, p 0.029 (whole runs shuffled"));
 
   // Three runs a side: no row can differ, and the text says so once.
   for (report_input &input : inputs) input.drives.pop_back();
-  for (size_t i = 0; i < 2; ++i) ASSERT_TRUE(make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
+  for (size_t i = 0; i < 2; ++i) ASSERT_EQ(0, make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
   compare_sides(&sides[0], &sides[1], default_alpha, &comparisons[0]);
   report_sink few;
-  write_compare_text(&comparisons, default_alpha, &few);
+  ASSERT_EQ(0, write_compare_text(&comparisons, default_alpha, &few, &why));
   EXPECT_EQ(1u, count_in(few.text, "the rank test cannot reach p < 0.05 (its smallest p is 0.100)"));
   EXPECT_EQ(0u, count_in(few.text, "%  0.")) << "a delta shown, where every row should read ~";
 }
 
-// Numbers of any size are formatted whole: never a buffer they did not fill.
-TEST(output, numbers_of_any_size_format_whole) {
-  EXPECT_EQ("1e-300", format_shortest(1e-300));
-  EXPECT_EQ("0.05", format_shortest(0.05));
-  EXPECT_EQ("1.5e-45", format_p(1.5e-45));
-  EXPECT_EQ("0.029", format_p(0.02857142857142857));
-  std::string least = format_exact(5e-324), largest = format_fixed(1.7976931348623157e308, 2);
-  EXPECT_EQ(326u, least.size());
-  EXPECT_EQ("0.000", least.substr(0, 5));
-  EXPECT_EQ('5', least.back());
-  EXPECT_EQ(309u + 3u, largest.size());
-  EXPECT_EQ(std::string::npos, (least + largest).find('\0'));
-  EXPECT_FALSE(number_format_failed());
-}
-
 // A p-value far below 0.001 and a tiny alpha reach every form as numbers.
 TEST(output, a_tiny_p_value_and_alpha_reach_every_form_as_numbers) {
+  std::string why;
   std::vector<report_input> inputs = {parse_named("base", read_test_data("linux_loop_as_is.txt")),
                                       parse_named("throttled", read_test_data("linux_loop_throttled.txt"))};
   std::vector<compare_side> sides(2);
   std::string problem;
-  for (size_t i = 0; i < 2; ++i) ASSERT_TRUE(make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
+  for (size_t i = 0; i < 2; ++i) ASSERT_EQ(0, make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
   std::vector<comparison> comparisons(1);
   const double alpha = 1e-300;
   compare_sides(&sides[0], &sides[1], alpha, &comparisons[0]);
   // As the rank test gives it for hundreds of runs a side, clearly apart.
   comparisons[0].sequential.rows[0].p = 3.4e-67;
   report_sink text, csv, html;
-  write_compare_text(&comparisons, alpha, &text);
-  write_compare_csv(&comparisons, &csv);
-  write_compare_html(&comparisons, alpha, &html);
+  ASSERT_EQ(0, write_compare_text(&comparisons, alpha, &text, &why));
+  ASSERT_EQ(0, write_compare_csv(&comparisons, default_alpha, &csv, &why));
+  ASSERT_EQ(0, write_compare_html(&comparisons, alpha, &html, &why));
   for (const std::string *form : {&text.text, &csv.text, &html.text})
     EXPECT_EQ(std::string::npos, form->find('\0')) << "a NUL byte in the output";
   EXPECT_EQ(1u, count_in(csv.text, ",3.4e-67,"));
   EXPECT_NE(std::string::npos, text.text.find("at p < 1e-300.")) << text.text;
   EXPECT_NE(std::string::npos, html.text.find("noise at p &lt; 1e-300.")) << html.text.substr(0, 2000);
   EXPECT_FALSE(number_format_failed());
+}
+
+// A warning of blockmeter's about a side goes above its tables in the text,
+// and flags every row of its comparison suspect in the CSV, as the plain
+// forms do.
+TEST(output, a_comparison_keeps_blockmeters_warnings_in_every_form) {
+  std::string why;
+  std::string throttled = read_test_data("linux_loop_throttled.txt");
+  const std::string warning = "/dev/loop0 is a loop device without direct I/O: its reads go through the page cache";
+  const std::string line = "blockmeter: warning: " + warning + "\n";
+  for (size_t at = 0; (at = throttled.find("Multisector read test", at)) != std::string::npos;
+       at += line.size() + 1)
+    throttled.insert(at, line);
+  std::vector<report_input> inputs = {parse_named("as-is", read_test_data("linux_loop_as_is.txt")),
+                                      parse_named("throttled", throttled)};
+  std::vector<compare_side> sides(2);
+  std::string problem;
+  for (size_t i = 0; i < 2; ++i) ASSERT_EQ(0, make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
+  std::vector<comparison> comparisons(1);
+  compare_sides(&sides[0], &sides[1], default_alpha, &comparisons[0]);
+  report_sink text, csv;
+  ASSERT_EQ(0, write_compare_text(&comparisons, default_alpha, &text, &why));
+  ASSERT_EQ(0, write_compare_csv(&comparisons, default_alpha, &csv, &why));
+  EXPECT_NE(std::string::npos, text.text.find("\nnew:  throttled: drive /dev/loop0, 4 runs\nwarning: " + warning + "\n"))
+      << text.text.substr(0, 600);
+  EXPECT_EQ(1u, count_in(text.text, "warning: ")) << "the base was not warned of";
+  std::vector<std::vector<std::string>> records = read_csv(csv.text);
+  ASSERT_EQ(1 + 20 + 16u, records.size());
+  for (size_t i = 1; i < records.size(); ++i) EXPECT_NE(std::string::npos, records[i][15].find("suspect")) << i;
+}
+
+// One root at two sizes is two drives, and the legend tells them apart.
+TEST(output, one_root_at_two_sizes_is_told_apart_in_the_legend) {
+  std::string why;
+  std::string capture = read_test_data("linux_two_drives.txt");
+  size_t second = capture.find("drive b.img");
+  capture.replace(second, 11, "drive a.img");
+  std::vector<report_input> inputs = {parse_named("two", capture)};
+  report_sink sink;
+  ASSERT_EQ(0, write_svg(&inputs, true, &sink, &why));
+  EXPECT_NE(std::string::npos, sink.text.find(">a.img (1 MiB of 512 B blocks)</text>")) << sink.text.substr(0, 200);
+  EXPECT_NE(std::string::npos, sink.text.find(">a.img (512 KiB of 512 B blocks)</text>"));
 }
 
 }  // namespace

@@ -2,24 +2,15 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstring>
 #include <memory>
 
+#include "blockmeter_format.h"
 #include "decode_text.h"
 #include "report.h"
 
-constexpr int sequential_table_rows = 20;
-
-// Longer than any line blockmeter prints: a root is at most a path (32767
-// UTF-16 units on Windows, which UTF-8 can make three bytes each).
-constexpr size_t longest_line = 128 * 1024;
-
-constexpr std::string_view info_marker = " information: block_size=";
-constexpr std::string_view n_blocks_marker = ", n_blocks=";
-constexpr std::string_view failure_marker = "reads failed or came back short";
 constexpr size_t most_warnings = 16;
 constexpr size_t longest_warning = 4096;
-constexpr std::string_view warning_marker = "blockmeter: warning: ";
-constexpr std::string_view device_marker = ": reading ";
 
 static std::string_view trim(std::string_view text) {
   size_t start = text.find_first_not_of(" \t\r");
@@ -40,18 +31,27 @@ static bool split_words(std::string_view text, std::string_view *words, int max,
   }
 }
 
+constexpr int most_header_words = 8;
+
 // Headers are compared word by word, so the column widths do not matter.
-static bool is_header(std::string_view line, const std::string_view *expected) {
-  std::string_view words[6];
-  int count = 0;
-  if (!split_words(line, words, 6, &count) || count != 6) return false;
-  for (int i = 0; i < count; ++i)
-    if (words[i] != expected[i]) return false;
-  return true;
+static bool is_header(std::string_view line, const char *first_column, const char *second_column) {
+  std::string_view words[most_header_words], expected[most_header_words];
+  int count = 0, expected_count = 0, more = 0;
+  if (!split_words(line, words, most_header_words, &count)) return false;
+  for (const char *column : {first_column, second_column, time_column, speed_column}) {
+    split_words(column, expected + expected_count, most_header_words - expected_count, &more);
+    expected_count += more;
+  }
+  return count == expected_count && std::equal(words, words + count, expected);
 }
 
-constexpr std::string_view sequential_header[] = {"N", "Blocks", "N", "Reps", "Time,ms", "Speed,MB/s"};
-constexpr std::string_view random_header[] = {"Random", "range", "N", "reps", "Time,ms", "Speed,MB/s"};
+static bool is_sequential_header(std::string_view line) {
+  return is_header(line, sequential_first_column, sequential_second_column);
+}
+
+static bool is_random_header(std::string_view line) {
+  return is_header(line, random_first_column, random_second_column);
+}
 
 // A whole word of decimal digits no larger than max.
 static bool parse_count(std::string_view word, int64_t max, int64_t *value) {
@@ -88,22 +88,71 @@ static bool parse_row(std::string_view line, bool random, report_row *row) {
 // Returns 0 for no information line, 1 for a well-formed one, -1 for one
 // whose numbers are not blockmeter's.
 static int parse_info_line(std::string_view line, report_drive *drive) {
-  if (!line.starts_with("drive ")) return 0;
-  size_t marker = line.rfind(info_marker);
+  constexpr std::string_view start = drive_line_start, info = information_marker, n_blocks = n_blocks_marker;
+  if (!line.starts_with(start)) return 0;
+  size_t marker = line.rfind(info);
   if (marker == std::string_view::npos) return 0;
-  std::string_view numbers = trim(line.substr(marker + info_marker.size()));
-  size_t comma = numbers.find(n_blocks_marker);
+  std::string_view numbers = trim(line.substr(marker + info.size()));
+  size_t comma = numbers.find(n_blocks);
   if (comma == std::string_view::npos) return -1;
   *drive = report_drive{};
-  // An empty root shares its blank with "drive ": the marker starts at 5.
-  if (marker >= 6) drive->root = line.substr(6, marker - 6);
+  // An empty root shares its blank with "drive ": the marker starts a byte
+  // before the root would.
+  if (marker >= start.size()) drive->root = line.substr(start.size(), marker - start.size());
   if (!parse_count(numbers.substr(0, comma), INT_MAX, &drive->block_size) || drive->block_size == 0 ||
-      !parse_count(numbers.substr(comma + n_blocks_marker.size()), INT64_MAX, &drive->n_blocks))
+      !parse_count(numbers.substr(comma + n_blocks.size()), INT64_MAX, &drive->n_blocks))
     return -1;
   return 1;
 }
 
 void start_parse(report_input *input, report_parser *parser) { *parser = {input, false, parse_none, false}; }
+
+// The row a line of blockmeter's standard error names after the root:
+// "sequential 11 blocks: ..." or "random range 4096: ...". Returns the table
+// (parse_sequential or parse_random) with *first set, or parse_none.
+static int named_row(std::string_view text, int64_t *first) {
+  constexpr std::string_view sequential_start = sequential_row_start, sequential_end = sequential_row_end,
+                             random_start = random_row_start;
+  std::string_view number;
+  int table = parse_none;
+  if (text.starts_with(sequential_start)) {
+    text.remove_prefix(sequential_start.size());
+    number = text.substr(0, text.find(' '));
+    if (!text.substr(number.size()).starts_with(sequential_end)) return parse_none;
+    table = parse_sequential;
+  } else if (text.starts_with(random_start)) {
+    text.remove_prefix(random_start.size());
+    number = text.substr(0, text.find(':'));
+    table = parse_random;
+  } else {
+    return parse_none;
+  }
+  return parse_count(number, INT64_MAX, first) ? table : parse_none;
+}
+
+// A line about the current drive's root, by its form: the device it read, or
+// the row whose reads failed. Returns false for any other line.
+static bool parse_root_line(report_drive *drive, std::string_view line) {
+  constexpr std::string_view program = program_prefix, device = device_marker;
+  if (!line.starts_with(program) || !line.substr(program.size()).starts_with(drive->root) ||
+      !line.substr(program.size() + drive->root.size()).starts_with(": "))
+    return false;
+  std::string_view text = line.substr(program.size() + drive->root.size() + 2);
+  if (text.starts_with(device)) {
+    if (drive->device.empty()) drive->device = trim(text.substr(device.size()));
+    return true;
+  }
+  int64_t first = 0;
+  int table = named_row(text, &first);
+  if (table == parse_none || text.find(read_failure_words) == text.npos) return false;
+  // Attached to the row it names, wherever the line comes.
+  for (report_row &row : (table == parse_random ? drive->random : drive->sequential).rows)
+    if (row.first == first) {
+      row.failed_reads = true;
+      break;
+    }
+  return true;
+}
 
 void parse_line(report_parser *parser, std::string_view line) {
   if (line.ends_with('\r')) line.remove_suffix(1);
@@ -123,26 +172,24 @@ void parse_line(report_parser *parser, std::string_view line) {
   if (!parser->drive_open) return;
   report_drive *current = &parser->input->drives.back();
   std::string_view text = trim(line);
-  if (text == "can't open drive") {
+  if (text == cannot_open_line) {
     current->not_opened = true;
     parser->table = parse_none;
-  } else if (line.starts_with(warning_marker)) {
+  } else if (parse_root_line(current, line)) {
+    // A root that reads like a warning ("warning: x.img") is the root's line, not a warning.
+  } else if (line.starts_with(warning_prefix)) {
     // blockmeter gives a drive a few warnings at most; a text that repeats
     // them without end must not grow the report with it.
-    std::string_view warning = trim(line.substr(warning_marker.size())).substr(0, longest_warning);
+    std::string_view warning = trim(line.substr(std::string_view(warning_prefix).size())).substr(0, longest_warning);
     if (current->warnings.size() < most_warnings && std::find(current->warnings.begin(), current->warnings.end(),
                                                               warning) == current->warnings.end())
       current->warnings.emplace_back(warning);
-  } else if (current->device.empty() && line.starts_with("blockmeter: ") &&
-             line.substr(12).starts_with(current->root) &&
-             line.substr(12 + current->root.size()).starts_with(device_marker)) {
-    current->device = trim(line.substr(12 + current->root.size() + device_marker.size()));
-  } else if (text == "Multisector read test" || text == "Random read test") {
-    bool random = text[0] == 'R';
+  } else if (text == sequential_heading || text == random_heading) {
+    bool random = text == random_heading;
     (random ? current->random : current->sequential).heading_seen = true;
     parser->table = parse_none;
-  } else if (is_header(text, sequential_header) || is_header(text, random_header)) {
-    bool random = is_header(text, random_header);
+  } else if (is_sequential_header(text) || is_random_header(text)) {
+    bool random = is_random_header(text);
     report_table *table = random ? &current->random : &current->sequential;
     table->header_seen = true;
     table->rows.reserve(expected_rows(current, random));
@@ -156,62 +203,99 @@ void parse_line(report_parser *parser, std::string_view line) {
     if ((int)table->rows.size() < expected_rows(current, random) && parse_row(text, random, &row)) {
       table->rows.push_back(std::move(row));
       parser->after_row = true;
-    } else if (after_row && line.starts_with("blockmeter: ") && line.find(failure_marker) != line.npos) {
+    } else if (after_row && line.starts_with(program_prefix) && line.find(read_failure_words) != line.npos) {
+      // The form that names no row marks the row just before it.
       table->rows.back().failed_reads = true;
     }
   }
 }
 
+void parse_overlong_line(report_parser *parser, std::string_view start) {
+  parser->after_row = false;
+  if (!start.starts_with("drive ")) return;
+  parser->drive_open = false;
+  parser->table = parse_none;
+  ++parser->input->overlong_drive_lines;
+}
+
+// Ends the line so far: parsed whole, or passed over when it reached past
+// the longest.
+static void end_line(line_splitter *splitter, report_parser *parser) {
+  if (splitter->line.size() <= longest_line)
+    parse_line(parser, splitter->line);
+  else
+    parse_overlong_line(parser, splitter->line);
+  splitter->line.clear();
+}
+
+void split_lines(line_splitter *splitter, std::string_view text, report_parser *parser) {
+  std::string &line = splitter->line;
+  while (!text.empty()) {
+    if (splitter->after_cr) {
+      splitter->after_cr = false;
+      if (text[0] == '\n') {
+        text.remove_prefix(1);
+        continue;
+      }
+    }
+    size_t end = text.find_first_of("\r\n");
+    line.append(text.substr(0, std::min(end, longest_line + 1 - line.size())));
+    if (end == std::string_view::npos) return;
+    end_line(splitter, parser);
+    splitter->after_cr = text[end] == '\r';
+    text.remove_prefix(end + 1);
+  }
+}
+
+void finish_lines(line_splitter *splitter, report_parser *parser) {
+  if (!splitter->line.empty()) end_line(splitter, parser);
+  splitter->after_cr = false;
+}
+
 void parse_text(std::string_view text, report_input *input) {
   report_parser parser;
   start_parse(input, &parser);
-  while (!text.empty()) {
-    size_t end = text.find('\n');
-    parse_line(&parser, text.substr(0, end));
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-  }
+  line_splitter splitter;
+  split_lines(&splitter, text, &parser);
+  finish_lines(&splitter, &parser);
 }
 
 void start_read(FILE *file, report_input *input, report_reader *reader) {
   reader->file = file;
   start_parse(input, &reader->parser);
   start_decode(&reader->decoder);
-  reader->line.clear();
+  reader->lines = line_splitter{};
   reader->in_first_line = true;
   reader->nul_in_first_line = false;
+  reader->done = false;
 }
 
-// Parses the decoded text. A line is kept up to one byte past the longest;
-// one that reaches that length is dropped at its end.
 static void take_text(report_reader *reader, std::string_view rest) {
   if (reader->in_first_line) {
-    size_t end = rest.find('\n');
+    size_t end = rest.find_first_of("\r\n");
     reader->nul_in_first_line = reader->nul_in_first_line || rest.substr(0, end).find('\0') != rest.npos;
     reader->in_first_line = end == rest.npos;
   }
-  std::string &line = reader->line;
-  for (size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
-    line.append(rest.substr(0, std::min(end, longest_line + 1 - line.size())));
-    if (line.size() <= longest_line) parse_line(&reader->parser, line);
-    line.clear();
-  }
-  line.append(rest.substr(0, std::min(rest.size(), longest_line + 1 - line.size())));
+  split_lines(&reader->lines, rest, &reader->parser);
 }
 
-int read_chunk(report_reader *reader) {
+int read_chunk(report_reader *reader, std::string *why) {
   errno = 0;
   size_t got = fread(reader->chunk, 1, sizeof reader->chunk, reader->file);
   reader->text.clear();
   if (got > 0) {
     decode_text(&reader->decoder, std::string_view(reader->chunk, got), &reader->text);
     take_text(reader, reader->text);
-    return 1;
+    return 0;
   }
-  if (ferror(reader->file)) return -(errno != 0 ? errno : EIO);
+  if (ferror(reader->file)) {
+    *why = strerror(errno != 0 ? errno : EIO);
+    return -1;
+  }
   finish_decode(&reader->decoder, &reader->text);
   take_text(reader, reader->text);
-  if (!reader->line.empty() && reader->line.size() <= longest_line) parse_line(&reader->parser, reader->line);
-  reader->line.clear();
+  finish_lines(&reader->lines, &reader->parser);
+  reader->done = true;
   return 0;
 }
 
@@ -219,19 +303,17 @@ std::string what_was_found(const report_reader *reader) {
   return reader->nul_in_first_line ? "not text: NUL bytes in the first line" : "";
 }
 
-int parse_file(FILE *file, report_input *input, std::string *found) {
+int parse_file(FILE *file, report_input *input, std::string *why, std::string *found) {
   auto reader = std::make_unique<report_reader>();
   start_read(file, input, reader.get());
-  int status;
-  while ((status = read_chunk(reader.get())) > 0) {
-  }
-  if (status < 0) return -status;
+  while (!reader->done)
+    if (read_chunk(reader.get(), why) != 0) return -1;
   if (found != nullptr) *found = what_was_found(reader.get());
   return 0;
 }
 
 int expected_rows(const report_drive *drive, bool random) {
-  if (!random) return sequential_table_rows;
+  if (!random) return sequential_steps;
   int rows = 0;
   for (int64_t range = drive->n_blocks; range > 1; range >>= 1) ++rows;
   return rows;

@@ -2,8 +2,10 @@
 // mixed into them or cut from them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
+#include "blockmeter_format.h"
 #include "report.h"
 #include "test_data.h"
 
@@ -205,7 +207,8 @@ TEST(parse, reads_a_file_as_it_reads_a_text) {
   ASSERT_EQ(padded.size(), fwrite(padded.data(), 1, padded.size(), file));
   rewind(file);
   report_input from_file;
-  EXPECT_EQ(0, parse_file(file, &from_file));
+  std::string why;
+  EXPECT_EQ(0, parse_file(file, &from_file, &why)) << why;
   fclose(file);
   report_input from_text = parse_named("", text);
   ASSERT_EQ(from_text.drives.size(), from_file.drives.size());
@@ -216,6 +219,88 @@ TEST(parse, reads_a_file_as_it_reads_a_text) {
     ASSERT_EQ(a.random.rows.size(), b.random.rows.size());
     for (size_t j = 0; j < a.random.rows.size(); ++j) EXPECT_EQ(a.random.rows[j].ms, b.random.rows[j].ms);
   }
+}
+
+// The steps that blockmeter and the report share, against the read sizes
+// the manual page lists for blockmeter's sequential table.
+TEST(parse, the_shared_steps_are_blockmeters_table) {
+  ASSERT_EQ(20, sequential_steps);
+  for (int step = 0; step < sequential_steps; ++step)
+    EXPECT_EQ(sequential_sizes[step], sequential_step_blocks(step)) << "step " << step;
+}
+
+// A capture saved with CR alone at each line's end reads as with LF; a CR LF
+// split between two chunks is one line end, so the report of failed reads
+// on the line after a row still marks it.
+TEST(parse, reads_lines_ended_by_a_carriage_return_alone) {
+  std::string lf = read_test_data("linux_two_drives.txt"), cr = lf;
+  std::replace(cr.begin(), cr.end(), '\n', '\r');
+  report_input from_lf = parse_named("lf", lf), from_cr = parse_named("cr", cr);
+  ASSERT_EQ(2u, from_cr.drives.size());
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(from_lf.drives[i].root, from_cr.drives[i].root);
+    EXPECT_EQ(from_lf.drives[i].sequential.rows.size(), from_cr.drives[i].sequential.rows.size());
+    EXPECT_EQ(from_lf.drives[i].random.rows.size(), from_cr.drives[i].random.rows.size());
+  }
+
+  std::string drive = small_drive("d");
+  std::string row = "             16           1000            150       3.255208";
+  drive.replace(
+      drive.find(row), row.size() + 1,
+      row + "\r\nblockmeter: 1 of 1000 reads failed or came back short; first: Input/output error\r\n");
+  // The first chunk of the file ends between that row's CR and its LF.
+  std::string padding = std::string(65536 - (drive.find(row) + row.size() + 1) - 1, 'x') + "\n";
+  std::string text = padding + drive;
+  ASSERT_EQ('\r', text[65535]);
+  FILE *file = tmpfile();
+  ASSERT_NE(nullptr, file);
+  ASSERT_EQ(text.size(), fwrite(text.data(), 1, text.size(), file));
+  rewind(file);
+  report_input input;
+  std::string why;
+  EXPECT_EQ(0, parse_file(file, &input, &why)) << why;
+  fclose(file);
+  ASSERT_EQ(1u, input.drives.size());
+  EXPECT_TRUE(input.drives[0].random.rows[0].failed_reads);
+}
+
+// An information line too long to be blockmeter's ends the drive before it:
+// its tables are nobody's, and it is counted for a note.
+TEST(parse, a_drive_line_past_the_longest_is_passed_over_with_its_tables) {
+  std::string cut = small_drive("a");
+  cut = cut.substr(0, cut.find("             53"));  // 5 sequential rows, then the run stopped
+  report_input input = parse_named("long", cut + small_drive(std::string(longest_line, 'r')));
+  ASSERT_EQ(1u, input.drives.size());
+  EXPECT_EQ(5u, input.drives[0].sequential.rows.size());
+  EXPECT_EQ(0u, input.drives[0].random.rows.size());
+  EXPECT_EQ(1, input.overlong_drive_lines);
+}
+
+// A root that reads like a warning: its device line is its device line.
+TEST(parse, a_root_named_like_a_warning_is_no_warning) {
+  std::string text = small_drive("warning: x.img");
+  text.insert(text.find("Multisector"),
+              "blockmeter: warning: x.img: reading /dev/sda, 1 GiB\n"
+              "blockmeter: warning: 75.0% of warning: x.img is holes\n");
+  report_input input = parse_named("w", text);
+  ASSERT_EQ(1u, input.drives.size());
+  EXPECT_EQ("/dev/sda, 1 GiB", input.drives[0].device);
+  EXPECT_EQ(std::vector<std::string>{"75.0% of warning: x.img is holes"}, input.drives[0].warnings);
+}
+
+// A report of failed reads that names its row marks that row wherever it
+// comes, as blockmeter's later lines about a row will.
+TEST(parse, a_line_that_names_its_row_marks_that_row) {
+  std::string text =
+      small_drive("d") +
+      "blockmeter: d: random range 8: 2 of 1000 reads failed or came back short; first: Input/output "
+      "error\nblockmeter: d: sequential 21 blocks: 1 of 1 reads failed or came back short; first: x\n";
+  report_input input = parse_named("named", text);
+  ASSERT_EQ(1u, input.drives.size());
+  for (const report_row &row : input.drives[0].random.rows)
+    EXPECT_EQ(row.first == 8, row.failed_reads) << row.first;
+  for (const report_row &row : input.drives[0].sequential.rows)
+    EXPECT_EQ(row.first == 21, row.failed_reads) << row.first;
 }
 
 }  // namespace

@@ -46,6 +46,8 @@ struct report_drive {
 struct report_input {
   std::string name;  // as named on the command line; "-" for standard input
   std::vector<report_drive> drives;
+  int64_t overlong_drive_lines = 0;  // information lines longer than any blockmeter prints, passed over
+                                     // with the tables after them
 };
 
 // Where the parser is in one input: which table takes rows, and whether the
@@ -68,8 +70,30 @@ void start_parse(report_input *input, report_parser *parser);
 // Windows build's CR LF) is ignored.
 void parse_line(report_parser *parser, std::string_view line);
 
-// Parses a whole text into input: lines split at line feeds, the last one
-// taken even without one.
+// Takes the start of a line too long to be blockmeter's, which is passed
+// over; one that starts as an information line ends the drive before it, so
+// that no table after it is taken for that drive's, and is counted in
+// input->overlong_drive_lines.
+void parse_overlong_line(report_parser *parser, std::string_view start);
+
+// Longer than any line blockmeter prints: a root is at most a path (32767
+// UTF-16 units on Windows, which UTF-8 can make three bytes each).
+constexpr size_t longest_line = 128 * 1024;
+
+// Splits text into lines for a parser, a chunk at a time: at LF, CR LF, or a
+// CR alone (a capture saved with old Mac line ends). A line is kept up to one
+// byte past longest_line; one that reaches that is passed over whole
+// (parse_overlong_line).
+struct line_splitter {
+  std::string line;       // the line so far
+  bool after_cr = false;  // the last chunk ended in a CR, whose LF may start the next
+};
+void split_lines(line_splitter *splitter, std::string_view text, report_parser *parser);
+// Parses what is left after the last line end, at the input's end.
+void finish_lines(line_splitter *splitter, report_parser *parser);
+
+// Parses a whole text into input: lines split as split_lines does, the last
+// one taken even without a line end.
 void parse_text(std::string_view text, report_input *input);
 
 // Reads file to its end and parses it into input. The text may be plain, or
@@ -78,9 +102,9 @@ void parse_text(std::string_view text, report_input *input);
 // whole, so that no input can exhaust memory one line at a time. *found (may
 // be null) is set to what the input holds when it is not text, e.g. "not
 // text: NUL bytes in the first line" (UTF-16 without a mark, a binary file),
-// else emptied. Returns 0, or the system's error code (errno) when reading
-// failed.
-int parse_file(FILE *file, report_input *input, std::string *found = nullptr);
+// else emptied. Returns 0, or -1 with *why set to the system's words when
+// reading failed.
+int parse_file(FILE *file, report_input *input, std::string *why, std::string *found = nullptr);
 
 // The same, a chunk at a time, for a caller that takes each drive as it is
 // complete: every drive but the last in input->drives is, after each chunk.
@@ -88,15 +112,17 @@ struct report_reader {
   FILE *file;
   report_parser parser;
   text_decoder decoder;
-  std::string line;  // the line so far, up to one byte past the longest
+  line_splitter lines;
   std::string text;  // the latest chunk, decoded
   bool in_first_line, nul_in_first_line;
+  bool done;  // all is read and parsed
   char chunk[65536];
 };
 void start_read(FILE *file, report_input *input, report_reader *reader);
-// Reads and parses the next chunk. Returns 1 while there is more to read; 0
-// once all is read and parsed; else the system's error code (errno) negated.
-int read_chunk(report_reader *reader);
+// Reads and parses the next chunk, setting reader->done once all is read and
+// parsed. Returns 0, or -1 with *why set to the system's words when reading
+// failed.
+int read_chunk(report_reader *reader, std::string *why);
 // What the input holds when it is not text (as parse_file's *found), or "".
 std::string what_was_found(const report_reader *reader);
 

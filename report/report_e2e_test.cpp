@@ -111,6 +111,8 @@ TEST(report_e2e, bad_inputs_and_command_lines_get_clear_errors_and_no_report) {
       {{"-o", good, good}, nullptr, 2, "blockmeter-report: the output " + good + " is an input\n"},
       {{"--compare", good}, nullptr, 2, "blockmeter-report: --compare needs a BASE file and at least one NEW"},
       {{"--compare", "--alpha", "1", good, good}, nullptr, 2, "blockmeter-report: --alpha needs a number"},
+      {{"--alpha", "0.01", good}, nullptr, 2, "blockmeter-report: --alpha is for --compare alone\n"},
+      {{"--compare", "-", "-"}, "", 2, "blockmeter-report: standard input (-) is named twice; it can be read once\n"},
       {{"--compare", good, test_data("linux_64mib.txt")},
        nullptr,
        1,
@@ -365,7 +367,8 @@ TEST(report_e2e, compare_tells_a_slower_device_from_the_noise_of_its_runs) {
     ASSERT_EQ(0, result.status) << result.err;
     std::vector<std::string> lines = split_lines(result.out);
     ASSERT_EQ("file,test,blocks_per_read,range_blocks,base_runs,base_us_per_read,base_min_us,base_max_us,runs,"
-              "us_per_read,min_us,max_us,delta_pct,p_value,verdict,flags",
+              "us_per_read,min_us,max_us,delta_pct,p_value,verdict,flags,bytes_per_read,range_bytes,base_file,"
+              "base_root",
               lines[0]);
     int rows = 0, expected = 0;
     for (size_t i = 1; i < lines.size(); ++i) {
@@ -373,7 +376,7 @@ TEST(report_e2e, compare_tells_a_slower_device_from_the_noise_of_its_runs) {
       std::stringstream record(lines[i]);
       for (std::string field; std::getline(record, field, ',');) fields.push_back(field);
       if (lines[i].back() == ',') fields.push_back("");
-      ASSERT_EQ(16u, fields.size()) << lines[i];
+      ASSERT_EQ(20u, fields.size()) << lines[i];
       EXPECT_EQ("4", fields[4]) << lines[i];
       EXPECT_EQ("4", fields[8]) << lines[i];
       if (fields[15].find("coarse") != std::string::npos) continue;
@@ -386,13 +389,18 @@ TEST(report_e2e, compare_tells_a_slower_device_from_the_noise_of_its_runs) {
   }
 }
 
-// Another drive's run cut short pairs as far as it goes, with a note.
+// Another drive's run cut short pairs by range as far as it goes, with a
+// note: its 6 ranges (2048 down to 64 blocks) are 6 of the base's 16.
 TEST(report_e2e, compare_pairs_a_run_cut_short_as_far_as_it_goes) {
   program_run result = run_report({"--compare", test_data("linux_loop_as_is.txt"), test_data("linux_cut_short.txt")});
   EXPECT_EQ(0, result.status) << result.err;
-  EXPECT_NE(std::string::npos, result.err.find(": random table: 6 rows against the base's 16, compared as far as both go"))
+  EXPECT_NE(std::string::npos,
+            result.err.find(": random table: 10 of base's 16 rows and 0 of new's 6 have no row of the same range on "
+                            "the other side: listed as unpaired, not compared"))
       << result.err;
   EXPECT_EQ(20u + 6u, count_of(result.out, "  4+1"));
+  EXPECT_EQ(10u, count_of(result.out, "  4+0  unpaired\n"));
+  EXPECT_NE(std::string::npos, result.out.find("\nrange 1 MiB  ")) << result.out;
 }
 
 class report_windows : public each_build {};

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "numbers.h"
+
 int open_report_output(const char *path, bool stdout_open, report_output *out, std::string *why) {
   *out = report_output{};
   int fd = path == nullptr ? 1 : named_descriptor(path);
@@ -30,26 +32,38 @@ int open_report_output(const char *path, bool stdout_open, report_output *out, s
 }
 
 int commit_report_output(report_output *out, std::string *why) {
-  int error = out->file == nullptr ? EBADF : 0;
+  std::string reason = out->file == nullptr ? strerror(EBADF) : "";
   errno = 0;
-  if (error == 0 && out->file == stdout) {
+  if (out->file == stdout) {
     // Standard output stays open; flushing it is what shows a failed write.
-    if (fflush(stdout) != 0 || ferror(stdout)) error = errno != 0 ? errno : EIO;
+    if (fflush(stdout) != 0 || ferror(stdout)) reason = strerror(errno != 0 ? errno : EIO);
     out->file = nullptr;
-  } else if (error == 0) {
+  } else if (out->file != nullptr) {
     if (fflush(out->file) != 0 || ferror(out->file))
-      error = errno != 0 ? errno : EIO;
+      reason = strerror(errno != 0 ? errno : EIO);
     else if (!out->temporary.empty())
-      error = sync_report_file(out->file);
-    if (fclose(out->file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+      sync_report_file(out->file, &reason);
+    errno = 0;
+    if (fclose(out->file) != 0 && reason.empty()) reason = strerror(errno != 0 ? errno : EIO);
     out->file = nullptr;
   }
-  if (error != 0) {
+  if (!reason.empty()) {
     abort_report_output(out);
-    *why = strerror(error);
+    *why = reason;
     return -1;
   }
   if (out->temporary.empty() || replace_report_target(out, why) == 0) return 0;
+  abort_report_output(out);
+  return -1;
+}
+
+int finish_report_output(report_output *out, report_sink *sink, std::string *why) {
+  if (number_format_failed()) {
+    *why = "a number in it could not be formatted";
+    sink->text.clear();
+  } else if (drain_sink(sink, true, why) == 0) {
+    return commit_report_output(out, why);
+  }
   abort_report_output(out);
   return -1;
 }
@@ -62,10 +76,13 @@ void abort_report_output(report_output *out) {
 
 std::string temporary_name(const std::string &target, const char *separators, unsigned long long seed) {
   static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  // The name leaves room for the suffix within the longest file name.
+  // The name leaves room for the suffix within the longest file name. Its
+  // leading dot keeps one left by a killed run out of listings and of the
+  // patterns that match the target (report.csv*, *.csv).
   size_t separator = target.find_last_of(separators);
   size_t name_start = separator == std::string::npos ? 0 : separator + 1;
-  std::string name = target.substr(0, name_start + std::min<size_t>(target.size() - name_start, 200)) + ".";
+  std::string name = target.substr(0, name_start) + "." +
+                     target.substr(name_start, std::min<size_t>(target.size() - name_start, 200)) + ".";
   for (int i = 0; i < 6; ++i, seed /= sizeof letters - 1) name += letters[seed % (sizeof letters - 1)];
   return name + ".tmp";
 }

@@ -2,17 +2,20 @@
 // or a file replaced whole, so that no reader finds half a report and a
 // failed or interrupted run never costs the file that was there.
 //
-// A file is written through a temporary beside it, named TARGET.XXXXXX.tmp
-// (six random letters and digits), the name telling what it is wherever one
-// is left behind. On POSIX the first open that makes one also installs, for
-// SIGINT, SIGTERM and SIGHUP where they are at their default, a handler that
-// removes the temporary and ends the program as the signal would. What no
+// A file is written through a temporary beside it, named .TARGET.XXXXXX.tmp
+// (six random letters and digits): hidden, and named for what it is,
+// wherever one is left behind, so that it is never taken for a report. On
+// POSIX the first open that makes one also installs, for SIGINT, SIGTERM and
+// SIGHUP where they are at their default, a handler that removes the
+// temporary and ends the program as the signal would. What no
 // handler sees (SIGKILL, a crash, Ctrl+C on Windows) leaves the target as it
 // was and at most the temporary. One output is open at a time.
 #pragma once
 
 #include <cstdio>
 #include <string>
+
+#include "report_sink.h"
 
 struct report_output {
   FILE *file = nullptr;   // what the report is written into while open
@@ -45,6 +48,12 @@ int commit_report_output(report_output *out, std::string *why);
 // Gives up: removes the temporary; the target is as it was.
 void abort_report_output(report_output *out);
 
+// Completes a report made into sink, whose file is out->file: writes what the
+// sink still holds and commits the report whole, unless a number in it could
+// not be formatted (numbers.h). Returns 0, or -1 with *why set; the report is
+// then given up and the target is as it was.
+int finish_report_output(report_output *out, report_sink *sink, std::string *why);
+
 // Each system's part of the three above.
 
 // Opens the file path names, out->target set to it (open_report_output's
@@ -59,8 +68,9 @@ int named_descriptor(const char *path);
 // closing the report leaves fd open). Returns 0 with out->file set, or -1 with *why set.
 int open_report_descriptor(int fd, report_output *out, std::string *why);
 
-// Makes sure what was written to file is on the disk. Returns 0 or an errno.
-int sync_report_file(FILE *file);
+// Makes sure what was written to file is on the disk. Returns 0, or -1 with
+// *why set.
+int sync_report_file(FILE *file, std::string *why);
 
 // Puts out->temporary in the place of out->target. Returns 0, or -1 with
 // *why set (the temporary is then still there).
@@ -69,9 +79,9 @@ int replace_report_target(report_output *out, std::string *why);
 // Removes out->temporary.
 void remove_report_temporary(report_output *out);
 
-// Shared by those parts: the name of a temporary beside target, TARGET.XXXXXX.tmp
-// with six letters and digits drawn from seed (the name cut to 200 bytes
-// after the last of separators, to stay within the longest file name), and
+// Shared by those parts: the name of a temporary beside target, .TARGET.XXXXXX.tmp
+// with six letters and digits drawn from seed (TARGET's file name cut to 200
+// bytes after the last of separators, to stay within the longest file name), and
 // how many names to try before giving up.
 std::string temporary_name(const std::string &target, const char *separators, unsigned long long seed);
 constexpr unsigned temporary_attempts = 100;

@@ -188,7 +188,7 @@ int open_report_descriptor(int fd, report_output *out, std::string *why) {
   return fail(error, why);
 }
 
-int sync_report_file(FILE *file) { return fsync(fileno(file)) == 0 ? 0 : errno; }
+int sync_report_file(FILE *file, std::string *why) { return fsync(fileno(file)) == 0 ? 0 : fail(errno, why); }
 
 int replace_report_target(report_output *out, std::string *why) {
   sigset_t old;

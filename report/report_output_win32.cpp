@@ -136,7 +136,7 @@ int open_report_target(const char *path, report_output *out, std::string *why) {
   return open_temporary(out, why);
 }
 
-int sync_report_file(FILE *file) { return _commit(_fileno(file)) == 0 ? 0 : errno; }
+int sync_report_file(FILE *file, std::string *why) { return _commit(_fileno(file)) == 0 ? 0 : fail(errno, why); }
 
 int replace_report_target(report_output *out, std::string *why) {
   if (!MoveFileExA(out->temporary.c_str(), out->target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

@@ -4,20 +4,37 @@
 #include <map>
 #include <tuple>
 
-#include "figures.h"
+#include "row_figures.h"
 #include "stats.h"
+
+bool is_same_drive(const report_drive *a, const report_drive *b) {
+  return a->root == b->root && a->block_size == b->block_size && a->n_blocks == b->n_blocks &&
+         a->device == b->device;
+}
 
 void group_runs(const std::vector<report_input> *inputs, std::vector<drive_group> *groups) {
   groups->clear();
   // A fleet's captures hold many drives: each is placed by a look-up, not by
   // a walk over the groups so far.
-  std::map<std::tuple<std::string_view, int64_t, int64_t>, size_t> places;
+  std::map<std::tuple<std::string_view, int64_t, int64_t, std::string_view>, size_t> places;
   for (const report_input &input : *inputs)
     for (const report_drive &drive : input.drives) {
-      auto [place, added] = places.try_emplace({drive.root, drive.block_size, drive.n_blocks}, groups->size());
+      auto [place, added] =
+          places.try_emplace({drive.root, drive.block_size, drive.n_blocks, drive.device}, groups->size());
       if (added) groups->emplace_back();
       (*groups)[place->second].runs.push_back({&input, &drive});
     }
+}
+
+int count_namesakes(const std::vector<drive_group> *groups, const drive_group *group) {
+  const report_drive *drive = group->runs[0].drive;
+  int count = 0;
+  for (const drive_group &other : *groups) {
+    const report_drive *d = other.runs[0].drive;
+    count += &other != group && d->root == drive->root && d->block_size == drive->block_size &&
+             d->n_blocks == drive->n_blocks;
+  }
+  return count;
 }
 
 static void summarise(std::vector<double> values, double *median, double *min, double *max) {
@@ -27,7 +44,7 @@ static void summarise(std::vector<double> values, double *median, double *min, d
   *max = *std::max_element(values.begin(), values.end());
 }
 
-bool pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *problem) {
+int pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *why) {
   rows->clear();
   size_t longest = 0;
   for (const drive_run &run : group->runs)
@@ -44,11 +61,11 @@ bool pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows
       if (first_seen == nullptr) {
         first_seen = row, first_run = r;
       } else if (row->first != first_seen->first) {
-        *problem = std::string(random ? "random" : "sequential") + " row " + std::to_string(i + 1) +
+        *why = std::string(random ? "random" : "sequential") + " row " + std::to_string(i + 1) +
                    " does not pair: run " + std::to_string(first_run + 1) + " has " +
                    std::to_string(first_seen->first) + (random ? " blocks of range" : " blocks per read") +
                    ", run " + std::to_string(r + 1) + " has " + std::to_string(row->first);
-        return false;
+        return -1;
       }
       row_figures f;
       derive_row(drive, row, random, &f);
@@ -56,7 +73,8 @@ bool pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows
       out.bytes_per_read = f.bytes_per_read;
       ++out.runs;
       out.mib_per_s.push_back(row->mib_per_s);
-      if (f.measured) out.us.push_back(f.us_per_read);
+      double value = 0;
+      if (row_value(drive, row, random, &value)) out.us.push_back(value);
       out.coarse = out.coarse || f.coarse;
       out.failed_reads = out.failed_reads || row->failed_reads;
     }
@@ -64,7 +82,7 @@ bool pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows
     summarise(out.mib_per_s, &out.median_mib_per_s, &out.min_mib_per_s, &out.max_mib_per_s);
     rows->push_back(std::move(out));
   }
-  return true;
+  return 0;
 }
 
 double spread_pct(const run_row *row) {

@@ -1,9 +1,12 @@
 // Repeated runs of one drive, and their tables row by row.
 //
-// Drives with the same root, block size and block count are runs of one
-// drive, wherever they come from: one input or several. Their rows pair by
-// their place in each table (the N-th sequential step, the pass over the
-// same range), not by their read counts, which adapt from run to run.
+// Drives with the same root, block size and block count, whose device lines
+// (what blockmeter said it read: node, size, model, transport) are the same,
+// are runs of one drive, wherever they come from: one input or several. The
+// same root on two hosts, or an HDD and an SSD put at one node in turn, are
+// two drives. Their rows pair by their place in each table (the N-th
+// sequential step, the pass over the same range), not by their read counts,
+// which adapt from run to run.
 #pragma once
 
 #include <string>
@@ -20,9 +23,16 @@ struct drive_group {
   std::vector<drive_run> runs;  // in the order given; never empty
 };
 
+// Whether two drives are runs of one drive, as above.
+bool is_same_drive(const report_drive *a, const report_drive *b);
+
 // Groups the drives of every input, groups in the order their first run
 // appears.
 void group_runs(const std::vector<report_input> *inputs, std::vector<drive_group> *groups);
+
+// How many groups other than group have its root, block size and block count
+// but read another device: other drives behind the same name.
+int count_namesakes(const std::vector<drive_group> *groups, const drive_group *group);
 
 // One row of a table over the runs of a drive. Medians, smallest and largest
 // are over the runs that measured the row; a single run's row is its own
@@ -31,7 +41,7 @@ struct run_row {
   int64_t first;                 // blocks per read, or the range in blocks
   double bytes_per_read;         // a random read is one block
   int runs;                      // runs that have this row
-  std::vector<double> us;        // us per read of each run that made reads in a measurable time
+  std::vector<double> us;        // the value of each run that has one (row_value: its us per read)
   std::vector<double> mib_per_s; // the speed of each run that has the row, as printed
   double median_us, min_us, max_us;  // over us; 0 when it is empty
   double median_mib_per_s, min_mib_per_s, max_mib_per_s;
@@ -40,10 +50,10 @@ struct run_row {
 };
 
 // The rows of one table of the group's runs, paired by place: as many rows
-// as the longest run has. Returns false, with *problem naming the run and
-// the row, when the runs disagree on a row's read size or range; rows then
-// stops before that row.
-bool pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *problem);
+// as the longest run has. Returns 0, or -1 with *why naming the run and the
+// row when the runs disagree on a row's read size or range; rows then stops
+// before that row.
+int pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *why);
 
 // The spread of a row as a share of its median: the larger distance from the
 // median to the smallest or the largest value, in per cent; 0 for one value.
