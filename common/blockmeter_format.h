@@ -76,5 +76,14 @@ inline constexpr char read_failure_words[] = "reads failed or came back short";
 static_assert(std::string_view(sequential_row_format).starts_with(sequential_row_start));
 static_assert(std::string_view(sequential_row_format).ends_with(sequential_row_end));
 static_assert(std::string_view(random_row_format).starts_with(random_row_start));
+// After each row that made reads, the times of its reads in microseconds
+// with one decimal: "blockmeter: ROOT: ROW: read time us: first 61.3, min
+// 41.2, p10 44.9, ..., max 1503.0", each label and its number in this order.
+inline constexpr char read_times_words[] = "read time us: ";
+inline constexpr int read_time_count = 10;
+inline constexpr const char *read_time_labels[read_time_count] = {"first", "min", "p10", "p25", "p50",
+                                                                  "p75", "p90", "p99", "p99.9", "max"};
+// The percentile each label past the first two stands for.
+inline constexpr double read_time_percents[read_time_count] = {0, 0, 10, 25, 50, 75, 90, 99, 99.9, 100};
 static_assert(std::string_view(read_failure_format).starts_with(program_prefix));
 static_assert(holds_text(read_failure_format, read_failure_words));

@@ -130,8 +130,28 @@ static int named_row(std::string_view text, int64_t *first) {
   return parse_count(number, INT64_MAX, first) ? table : parse_none;
 }
 
+// "first 61.3, min 41.2, p10 44.9, ..., max 1503.0": every label in its
+// place, each with a number as blockmeter prints it. Returns false, with row
+// untouched, for any other text.
+static bool parse_read_times(std::string_view text, report_row *row) {
+  double values[read_time_count];
+  std::string_view words[read_time_count];
+  for (int i = 0; i < read_time_count; ++i) {
+    std::string_view label = read_time_labels[i];
+    if (!text.starts_with(label) || !text.substr(label.size()).starts_with(' ')) return false;
+    text.remove_prefix(label.size() + 1);
+    size_t end = i + 1 < read_time_count ? text.find(", ") : text.size();
+    if (end == std::string_view::npos || !parse_speed(text.substr(0, end), &values[i])) return false;
+    words[i] = text.substr(0, end);
+    text.remove_prefix(i + 1 < read_time_count ? end + 2 : end);
+  }
+  row->timed = true;
+  for (int i = 0; i < read_time_count; ++i) row->read_us[i] = values[i], row->read_us_text[i] = words[i];
+  return true;
+}
+
 // A line about the current drive's root, by its form: the device it read, or
-// the row whose reads failed. Returns false for any other line.
+// a row's read times or failed reads. Returns false for any other line.
 static bool parse_root_line(report_drive *drive, std::string_view line) {
   constexpr std::string_view program = program_prefix, device = device_marker;
   if (!line.starts_with(program) || !line.substr(program.size()).starts_with(drive->root) ||
@@ -144,11 +164,18 @@ static bool parse_root_line(report_drive *drive, std::string_view line) {
   }
   int64_t first = 0;
   int table = named_row(text, &first);
-  if (table == parse_none || text.find(read_failure_words) == text.npos) return false;
+  if (table == parse_none) return false;
+  std::string_view rest = text.substr(text.find(": ") == text.npos ? text.size() : text.find(": ") + 2);
+  bool times = rest.starts_with(read_times_words);
+  if (!times && text.find(read_failure_words) == text.npos) return false;
   // Attached to the row it names, wherever the line comes.
-  for (report_row &row : (table == parse_random ? drive->random : drive->sequential).rows)
-    if (row.first == first) {
-      row.failed_reads = true;
+  std::vector<report_row> &rows = (table == parse_random ? drive->random : drive->sequential).rows;
+  for (auto row = rows.rbegin(); row != rows.rend(); ++row)
+    if (row->first == first) {
+      if (times)
+        parse_read_times(trim(rest.substr(std::string_view(read_times_words).size())), &*row);
+      else
+        row->failed_reads = true;
       break;
     }
   return true;

@@ -303,4 +303,45 @@ TEST(parse, a_line_that_names_its_row_marks_that_row) {
     EXPECT_EQ(row.first == 21, row.failed_reads) << row.first;
 }
 
+// Each row's read times go to the row they name; a line that names no row of
+// the drive, or misses a time, is passed over; captures without them read as
+// before.
+TEST(parse, attaches_read_times_to_the_row_they_name) {
+  report_input timed = parse_named("timed", read_test_data("linux_emulated_7200.txt"));
+  ASSERT_EQ(1u, timed.drives.size());
+  const report_drive &drive = timed.drives[0];
+  ASSERT_EQ(20u, drive.sequential.rows.size());
+  ASSERT_EQ(17u, drive.random.rows.size());
+  for (const report_table *table : {&drive.sequential, &drive.random})
+    for (const report_row &row : table->rows) EXPECT_TRUE(row.timed) << row.first;
+  const report_row &seq42 = drive.sequential.rows[4];
+  ASSERT_EQ(42, seq42.first);
+  EXPECT_EQ(12875.3, seq42.read_us[read_first]);
+  EXPECT_EQ(338.4, seq42.read_us[read_p50]);
+  EXPECT_EQ(18412.0, seq42.read_us[read_max]);
+  const report_row &range4096 = drive.random.rows[5];
+  ASSERT_EQ(4096, range4096.first);
+  EXPECT_EQ(5349.4, range4096.read_us[read_p50]);
+  EXPECT_EQ("11309.7", range4096.read_us_text[read_p999]);
+
+  std::string text = small_drive("r") +
+                     "blockmeter: r: random range 2: read time us: first 9.5, min 1.0, p10 2.0, p25 3.0, p50 4.0, "
+                     "p75 5.0, p90 6.0, p99 7.0, p99.9 8.0, max 12.5\r\n"
+                     "blockmeter: r: random range 4: read time us: first 1.0, min 1.0, p10 1.0\n"
+                     "blockmeter: r: random range 64: read time us: first 1.0, min 1.0, p10 1.0, p25 1.0, p50 1.0, "
+                     "p75 1.0, p90 1.0, p99 1.0, p99.9 1.0, max 1.0\n";
+  report_input small = parse_named("small", text);
+  ASSERT_EQ(1u, small.drives.size());
+  for (const report_row &row : small.drives[0].random.rows) {
+    EXPECT_EQ(row.first == 2, row.timed) << row.first;
+    if (row.first != 2) continue;
+    EXPECT_EQ(9.5, row.read_us[read_first]);
+    EXPECT_EQ(4.0, row.read_us[read_p50]);
+    EXPECT_EQ(12.5, row.read_us[read_max]);
+    EXPECT_EQ("12.5", row.read_us_text[read_max]);
+  }
+  for (const report_row &row : parse_named("old", read_test_data("linux_two_drives.txt")).drives[0].random.rows)
+    EXPECT_FALSE(row.timed);
+}
+
 }  // namespace

@@ -9,12 +9,14 @@
 // is passed over. No line can make it fail.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "blockmeter_format.h"
 #include "decode_text.h"
 
 struct report_row {
@@ -24,7 +26,14 @@ struct report_row {
   double mib_per_s;            // the speed column's value
   std::string mib_per_s_text;  // the speed column exactly as printed
   bool failed_reads;           // blockmeter reported failed or short reads right after this row
+  bool timed = false;          // blockmeter printed the times of the row's reads: the two below are set
+  std::array<double, read_time_count> read_us = {};  // first, min, p10 ... p99.9, max (read_time_labels), in us
+  std::array<std::string, read_time_count> read_us_text = {};  // each exactly as printed
 };
+
+// Where in read_us each time is.
+constexpr int read_first = 0, read_min = 1, read_p10 = 2, read_p25 = 3, read_p50 = 4, read_p75 = 5, read_p90 = 6,
+              read_p99 = 7, read_p999 = 8, read_max = 9;
 
 struct report_table {
   bool heading_seen;  // "Multisector read test" or "Random read test"
