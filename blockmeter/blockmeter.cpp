@@ -7,6 +7,7 @@
 
 #include "hdd.h"
 #include "priority.h"
+#include "progress.h"
 #include "read_tests.h"
 #include "terminal_text.h"
 #include "volume_notes.h"
@@ -51,6 +52,7 @@ int test_hdd(const char *root) {
   }
   note_volume(root, handle);
   name_read_reports(root);
+  start_progress(root);
   puts("Multisector read test\n---------------------------");
   int sequential = test_multisect(handle, &info, multisect_reps, multisect_max_blocks, multisect_steps);
   puts("Random read test\n---------------------------");

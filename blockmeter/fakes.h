@@ -1,4 +1,4 @@
-// Fake drive, clocks and priority for the tests, linked in place of
+// Fake drive, clocks, terminal and priority for the tests, linked in place of
 // the system's. The fake drive rejects, and logs as misuse, what a real
 // unbuffered device would reject; its clocks move only inside its reads.
 #pragma once
@@ -63,8 +63,11 @@ extern std::vector<uint32_t> tick_script;
 // The fake nanosecond clock: returns fake_clock_ns, which fake reads advance.
 extern uint64_t fake_clock_ns;
 
+// The width of the terminal that standard error is, or 0: no terminal.
+extern int fake_terminal_columns;
+
 extern int priority_raises;
 
-// Back to no drives, no knobs, an empty log, the clocks at 0 and the random
-//  sequence at its start.
+// Back to no drives, no knobs, an empty log, the clocks at 0, no terminal and
+// the random sequence at its start.
 void reset_fakes();

@@ -30,6 +30,7 @@ void reset_fakes() {
   fake_clock_ms = 0;
   fake_clock_ns = 0;
   tick_script.clear();
+  fake_terminal_columns = 0;
   priority_raises = 0;
   last_error = 0;
   for (auto &[buf, bytes] : buffers) operator delete(const_cast<void *>(buf), std::align_val_t(page_size));

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "progress.h"
 #include "random_block.h"
 #include "read_times.h"
 #include "terminal_text.h"
@@ -115,6 +116,9 @@ int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_bloc
     int64_t reads = reps;
     if ((int64_t)reps * nblocks > info->n_blocks) reads = info->n_blocks / nblocks;
     start_read_times(&row_times);
+    char row[64];
+    name_row(row, sizeof row, false, nblocks);
+    show_progress(row, step + 1, steps);
     uint32_t first = read_tick();
     for (int64_t i = 0; i < reads; ++i) {
       uint64_t before = read_clock_ns();
@@ -123,6 +127,7 @@ int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_bloc
       tally_read(&tally, result, nblocks);
     }
     uint32_t second = read_tick();
+    erase_progress();
 
     int ms = elapsed_ms(first, second);
     printf("%15i%15i%15i%15f\n", nblocks, (int)reads, ms, mib_per_s(tally.blocks * info->block_size, ms));
@@ -137,12 +142,24 @@ int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_bloc
   return rows_with_failed_reads == failed_before && !ferror(stdout) ? 0 : -1;
 }
 
+// The passes over ranges from range down, each half the one before, while
+// above 1.
+static int count_passes(int64_t range) {
+  int passes = 0;
+  for (; range > 1; range >>= 1) ++passes;
+  return passes;
+}
+
 int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int64_t range) {
   void *buf = alloc_buffer(info, 1, true, range);
   if (buf == nullptr) return -1;
   read_tally tally = {};
   int64_t previous = -1;
   start_read_times(&row_times);
+  char row[64];
+  name_row(row, sizeof row, true, range);
+  int passes = count_passes(info->n_blocks);
+  show_progress(row, passes - count_passes(range) + 1, passes);
   uint32_t first = read_tick();
   for (int i = 0; i < reads; ++i) {
     int64_t block;
@@ -158,6 +175,7 @@ int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int6
     previous = block;
   }
   uint32_t second = read_tick();
+  erase_progress();
 
   int ms = elapsed_ms(first, second);
   free_hdd_buffer(buf, info, 1);

@@ -7,7 +7,8 @@
 // times: "blockmeter: ROOT: sequential 11 blocks: read time us: first ...,
 // max ..." (or "random range 4096"). After it, when reads of the row failed or
 // came back short, one more says how many and why; so does a buffer that
-// cannot be allocated. A read that
+// cannot be allocated. While a row is measured, the progress line
+// (progress.h) shows it where standard error is a terminal. A read that
 // fails (an error, a failed positioning included) makes its test's result -1;
 // one that only comes back short, as at the volume's end, does not. A test
 // stops at the first row that standard output does not take (its error flag

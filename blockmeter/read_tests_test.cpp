@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "fakes.h"
+#include "progress.h"
 #include "random_block.h"
 #include "read_tests.h"
 
@@ -332,6 +333,62 @@ TEST_F(read_tests, a_row_prints_the_times_of_its_reads) {
       "100.0, "
       "p75 250.1, p90 2000.9, p99 29982.7, p99.9 29982.7, max 30000.0\n",
       err);
+}
+
+// On a terminal, each row is named in a line drawn before its first tick
+// reading and erased after its second: nothing of it lies among the reads,
+// and it is gone before the row's own lines.
+TEST_F(read_tests, a_terminal_shows_the_row_being_measured) {
+  hdd_info info = add_drive(1 << 20);
+  fake_terminal_columns = 100;
+  // The start, then per row: the progress line, the row's two readings.
+  tick_script = {1000, 1000, 1000, 1500, 73999, 74000, 74100, 3702000, 3702000, 3702001};
+  start_progress("D");
+  run([&](intptr_t h) { return test_multisect(h, &info, 1, 5, 3); });
+  auto erased = [](const std::string &line) { return line + "\r" + std::string(line.size(), ' ') + "\r"; };
+  EXPECT_EQ(
+      "blockmeter: D: sequential 1 blocks (row 1 of 3; 2 rows left), 0 s so far\r" + std::string(72, ' ') +
+          "\r" + steady_times("sequential 1 blocks", "0.0") +
+          erased("blockmeter: D: sequential 3 blocks (row 2 of 3; 1 row left), 1 min 12 s so far") +
+          steady_times("sequential 3 blocks", "0.0") +
+          erased("blockmeter: D: sequential 5 blocks (row 3 of 3; 0 rows left), 1 h 1 min 41 s so far") +
+          steady_times("sequential 5 blocks", "0.0"),
+      err);
+  EXPECT_EQ(std::string::npos, out.find('\r')) << "nothing of it on standard output";
+  EXPECT_TRUE(tick_script.empty()) << "the tick read more or less often than expected";
+}
+
+TEST_F(read_tests, the_random_rows_are_counted_from_the_whole_volume) {
+  hdd_info info = add_drive(1000);  // ranges 1000, 500, ... 7, 3: 9 rows
+  fake_terminal_columns = 200;
+  start_progress("D");
+  run([&](intptr_t h) { return test_randomread(h, &info, 1); });
+  for (const char *row : {"random range 1000 (row 1 of 9; 8 rows left), 0 s so far\r",
+                          "random range 7 (row 8 of 9; 1 row left), 0 s so far\r",
+                          "random range 3 (row 9 of 9; 0 rows left), 0 s so far\r"})
+    EXPECT_NE(std::string::npos, err.find(std::string("blockmeter: D: ") + row)) << row << " in:\n" << err;
+}
+
+// A line wider than the terminal would wrap, and a carriage return would
+// take back only its last part: it is cut short of the last column, on the
+// first byte of a character.
+TEST_F(read_tests, the_progress_line_never_wraps) {
+  hdd_info info = add_drive(1 << 20);
+  fake_terminal_columns = 20;
+  start_progress("\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9");  // 5 × é, 2 bytes each
+  run([&](intptr_t h) { return test_multisect(h, &info, 1, 1, 2); });
+  EXPECT_EQ(0u, err.find("blockmeter: \xc3\xa9\xc3\xa9\xc3\xa9\r" + std::string(18, ' ') + "\r")) << err;
+}
+
+// Standard error that is no terminal gets no progress line, and the tick is
+// not read for one.
+TEST_F(read_tests, no_terminal_no_progress_line) {
+  hdd_info info = add_drive(1 << 20);
+  tick_script = {0, 5, 0, 7};
+  start_progress("D");
+  run([&](intptr_t h) { return test_multisect(h, &info, 1, 5, 2); });
+  EXPECT_EQ(steady_times("sequential 1 blocks", "0.0") + steady_times("sequential 5 blocks", "0.0"), err);
+  EXPECT_TRUE(tick_script.empty());
 }
 
 // Worked out apart, in exact integers: r × range ÷ 32767 for the first values
