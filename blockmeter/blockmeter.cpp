@@ -8,6 +8,7 @@
 #include "blockmeter_format.h"
 #include "hdd.h"
 #include "priority.h"
+#include "progress.h"
 #include "read_tests.h"
 #include "terminal_text.h"
 #include "volume_notes.h"
@@ -52,6 +53,7 @@ int test_hdd(const char *root) {
   }
   note_volume(root, handle);
   name_read_reports(root);
+  start_progress(root);
   printf("%s\n%s\n", sequential_heading, heading_rule);
   int sequential = test_multisect(handle, &info, sequential_reps, sequential_max_blocks, sequential_steps);
   printf("%s\n%s\n", random_heading, heading_rule);
@@ -77,7 +79,10 @@ static void print_usage() {
       "%s"
       "\n"
       "Standard output: the banner, each volume's geometry and result tables.\n"
-      "Standard error: why a volume could not be measured, and reads that failed.\n"
+      "Standard error: the device each volume's reads reach, after each row the\n"
+      "times of its reads (first, min, percentiles, max, in microseconds), why a\n"
+      "volume could not be measured, and reads that failed. On a terminal, also a\n"
+      "line showing which row is being measured, erased once it is done.\n"
       "Exit status: 0 when every volume was measured in full, else -1 (shown as\n"
       "255 where exit statuses run from 0 to 255).\n",
       hdd_root_usage);

@@ -169,9 +169,12 @@ TEST(blockmeter_e2e, reads_a_regular_file) {
   ASSERT_GE(block_size, 512u) << "the kernel does not enforce direct reads of " << path;
   program_run run = run_blockmeter({path});
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_EQ(1u, split_lines(run.err).size()) << run.err;
   EXPECT_EQ(0u, run.err.find("blockmeter: " + path + ": reading /dev/")) << "the device under it:\n"
                                                                          << run.err;
+  // Then only the read times of each row.
+  check_read_reports(run.err, {path});
+  EXPECT_FALSE(reports_bad_reads(run.err)) << run.err;
+  check_read_times(run.out, run.err, path);
   std::vector<std::string> lines = split_lines(run.out);
   check_banner(lines);
   check_drive_output(lines, 2, path, block_size, 256 * 1024 / block_size);
@@ -304,15 +307,19 @@ std::vector<std::string> traced_priority(const std::vector<std::string> &as_user
   return calls;
 }
 
-// The tables without their time and speed columns, which vary from run to run.
+// The tables without their time and speed columns, and the lines of read
+// times without their times, which vary from run to run.
 std::string without_times(const std::string &out) {
   std::string kept;
   for (const std::string &line : split_lines(out)) {
     long long first = 0, second = 0;
     int ms = 0;
     double speed = 0;
+    read_time_line times;
     if (sscanf(line.c_str(), "%lld %lld %d %lf", &first, &second, &ms, &speed) == 4)
       kept += std::to_string(first) + " " + std::to_string(second) + "\n";
+    else if (parse_read_time_line(line, &times))
+      kept += line.substr(0, line.rfind(": read time us: ")) + ": read time us\n";
     else
       kept += line + "\n";
   }
@@ -348,7 +355,7 @@ TEST_F(traced, raises_priority_without_real_time_scheduling) {
   }
   EXPECT_EQ(2, refused) << "both requests refused";
   EXPECT_EQ(as_root.status, nobody_run.status);
-  EXPECT_EQ(as_root.err, nobody_run.err);
+  EXPECT_EQ(without_times(as_root.err), without_times(nobody_run.err));
   EXPECT_EQ(without_times(as_root.out), without_times(nobody_run.out));
 }
 
@@ -436,7 +443,70 @@ TEST(blockmeter_e2e, failed_reads_fail_the_run) {
                                             ": sequential 1 blocks: 32 of 64 reads failed or came back "
                                             "short; first: Input/output error\n"))
       << run.err;
+  check_read_times(run.out, run.err, device);  // failed reads timed too, and reported after their times
   check_drive_output(split_lines(run.out), 2, device, 512, 64, true);
+}
+
+// Every read of a loop device with direct I/O timed: each row that made reads
+// has its line of read times, in order and in line with the row's own time.
+TEST(blockmeter_e2e, times_every_read_of_a_loop_device) {
+  if (geteuid() != 0) SKIP_OR_FAIL("loop devices need root");
+  std::string image = scratch_dir() + "/times.img";
+  make_file(image, 256 * 1024);
+  bool ok = false;
+  std::string device = shell("losetup --find --show --direct-io=on '" + image + "'", &ok);
+  device.erase(device.find_last_not_of("\n") + 1);
+  if (!ok || device.empty()) SKIP_OR_FAIL("losetup refused here: no loop device to test on");
+  program_run run = run_blockmeter({device});
+  shell("losetup -d " + device, &ok);
+  EXPECT_EQ(0, run.status) << run.err;
+  check_read_reports(run.err, {device});
+  check_read_times(run.out, run.err, device);
+  check_drive_output(split_lines(run.out), 2, device, 512, 512, reports_bad_reads(run.err));
+}
+
+// On a terminal, each row is named in a line drawn before it is measured and
+// erased before its table row, cut short of the terminal's 80th column; in a
+// pipe, standard error has none of it, and otherwise the same lines.
+TEST(blockmeter_e2e, shows_progress_on_a_terminal_only) {
+  std::string dir = scratch_dir();
+  make_file(dir + "/p.img", 64 * 1024);  // 128 blocks: 20 sequential rows, ranges 128 to 2
+  program_options options;
+  options.cwd = dir.c_str();
+  options.terminal = true;
+  program_run on_terminal, in_pipe;
+  ASSERT_TRUE(run_program({program_path(native_build(), "blockmeter"), "p.img"}, &options, &on_terminal))
+      << on_terminal.error;
+  ASSERT_EQ(0, on_terminal.status) << on_terminal.out;
+  // What is left once each drawn line and its erasure are taken out.
+  std::string text = on_terminal.out, left;
+  int drawn_rows = 0;
+  size_t at = 0;
+  for (size_t cr; (cr = text.find('\r', at)) != std::string::npos; ++drawn_rows) {
+    size_t start = text.rfind('\n', cr);
+    start = start == std::string::npos || start < at ? at : start + 1;
+    left += text.substr(at, start - at);
+    std::string drawn = text.substr(start, cr - start);
+    EXPECT_TRUE(drawn.starts_with("blockmeter: p.img: ") && drawn.size() <= 79) << drawn;
+    const std::string erasure = "\r" + std::string(drawn.size(), ' ') + "\r";
+    ASSERT_EQ(erasure, text.substr(cr, erasure.size())) << "not erased: " << drawn;
+    at = cr + erasure.size();
+    long long key = 0, reads = 0;
+    EXPECT_EQ(2, sscanf(text.c_str() + at, "%lld %lld", &key, &reads)) << "no table row after: " << drawn;
+  }
+  left += text.substr(at);
+  EXPECT_EQ(20 + 7, drawn_rows) << "rows named on the terminal";
+
+  options.terminal = false;
+  ASSERT_TRUE(run_program({program_path(native_build(), "blockmeter"), "p.img"}, &options, &in_pipe));
+  ASSERT_EQ(0, in_pipe.status) << in_pipe.err;
+  EXPECT_EQ(std::string::npos, in_pipe.err.find('\r')) << in_pipe.err;
+  check_read_reports(in_pipe.err, {"p.img"});
+  std::vector<std::string> piped = split_lines(without_times(in_pipe.out + in_pipe.err)),
+                           shown = split_lines(without_times(left));
+  std::sort(piped.begin(), piped.end());
+  std::sort(shown.begin(), shown.end());
+  EXPECT_EQ(piped, shown);
 }
 
 // A loop device with 4096-byte sectors holding a small ext4 file system.
@@ -482,8 +552,8 @@ TEST_F(loop_volume, reads_the_device_by_its_mount_point_and_its_node) {
   size_t second = 2;
   while (second < lines.size() && lines[second].find("drive " + device) != 0) ++second;
   std::vector<std::string> first(lines.begin(), lines.begin() + (long)second);
-  check_drive_output(first, 2, mount_point, 4096, mount_blocks, !run.err.empty());
-  check_drive_output(lines, second, device, 4096, 512, !run.err.empty());
+  check_drive_output(first, 2, mount_point, 4096, mount_blocks, reports_bad_reads(run.err));
+  check_drive_output(lines, second, device, 4096, 512, reports_bad_reads(run.err));
 }
 
 TEST_F(loop_volume, shows_the_geometry_to_a_user_who_cannot_open_it) {
@@ -542,8 +612,8 @@ TEST_P(loop_volume_windows, reads_a_mapped_drive_letter_and_nothing_else) {
       << lines[2];
   EXPECT_EQ(mount_blocks * 4096, (long long)block_size * n_blocks) << "the file system's size";
   std::vector<std::string> first(lines.begin(), lines.begin() + (long)second);
-  check_drive_output(first, 2, "Q:", block_size, n_blocks, !run.err.empty());
-  check_drive_output(lines, second, "Q:\\", block_size, n_blocks, !run.err.empty());
+  check_drive_output(first, 2, "Q:", block_size, n_blocks, reports_bad_reads(run.err));
+  check_drive_output(lines, second, "Q:\\", block_size, n_blocks, reports_bad_reads(run.err));
 }
 
 INSTANTIATE_ON_WINDOWS_BUILD(loop_volume_windows);

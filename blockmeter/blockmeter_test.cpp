@@ -28,6 +28,27 @@ run_result run_with(std::vector<std::string> args) {
 
 size_t count_lines(const std::string &text) { return (size_t)std::count(text.begin(), text.end(), '\n'); }
 
+const std::vector<int> all_sizes = {1,   11,  21,  32,  42,  53,  63,  74,  84,  95,
+                                    105, 116, 126, 137, 147, 158, 168, 179, 189, 200};
+
+// The read-time lines of root's rows whose reads all took us microseconds:
+// the sequential rows of the sizes given, then the random rows from range
+// down to 2 or 3.
+std::string steady_times(const std::string &root, const std::vector<int> &sizes, long long range,
+                         const std::string &us) {
+  std::string values = "first " + us + ", min " + us;
+  for (const char *p : {"p10", "p25", "p50", "p75", "p90", "p99", "p99.9"})
+    values += std::string(", ") + p + " " + us;
+  values += ", max " + us + "\n";
+  std::string lines;
+  for (int size : sizes)
+    lines +=
+        "blockmeter: " + root + ": sequential " + std::to_string(size) + " blocks: read time us: " + values;
+  for (; range > 1; range /= 2)
+    lines += "blockmeter: " + root + ": random range " + std::to_string(range) + ": read time us: " + values;
+  return lines;
+}
+
 class driver : public testing::Test {
  protected:
   void SetUp() override {
@@ -65,7 +86,10 @@ TEST_F(driver, tests_the_system_drive_when_none_is_named) {
   ASSERT_NE(std::string::npos, random) << drive;
   EXPECT_EQ(3u + 1 + 20, count_lines(drive.substr(0, random + 1)));
   EXPECT_EQ(3u + 6, count_lines(drive.substr(random + 1))) << "ranges 64 down to 2";
-  EXPECT_EQ("blockmeter: SYSTEM: reading SYSTEM\n", r.err);
+  // Rows of 74 blocks and more make no reads in 64 blocks, and have no times.
+  EXPECT_EQ(
+      "blockmeter: SYSTEM: reading SYSTEM\n" + steady_times("SYSTEM", {1, 11, 21, 32, 42, 53, 63}, 64, "0.0"),
+      r.err);
 }
 
 TEST_F(driver, exit_status_is_the_system_drives_result) {
@@ -90,12 +114,12 @@ TEST_F(driver, tests_every_drive_in_order_and_fails_if_any_did) {
   size_t a = r.out.find("drive A information: block_size=4096, n_blocks=8589934592\n");
   EXPECT_TRUE(b < locked && locked < a && a != std::string::npos) << r.out;
   EXPECT_EQ(std::string::npos, r.out.find("MISSING"));
-  EXPECT_EQ(
-      "blockmeter: B: reading B\n"
-      "blockmeter: cannot read the geometry of MISSING: fake error 5\n"
-      "blockmeter: cannot open LOCKED: fake error 5\n"
-      "blockmeter: A: reading A\n",
-      r.err);
+  EXPECT_EQ("blockmeter: B: reading B\n" + steady_times("B", {1, 11}, 16, "50000.0") +
+                "blockmeter: cannot read the geometry of MISSING: fake error 5\n"
+                "blockmeter: cannot open LOCKED: fake error 5\n"
+                "blockmeter: A: reading A\n" +
+                steady_times("A", all_sizes, 1LL << 33, "50000.0"),
+            r.err);
   EXPECT_EQ(1, priority_raises);
 }
 
@@ -109,8 +133,9 @@ TEST_F(driver, failed_reads_are_reported_but_the_drive_counts_as_tested) {
   fake_hdd.drives[2].device_blocks = 0;  // every read comes back empty
   run_result r = run_with({"B"});
   EXPECT_EQ(0, r.status);
-  EXPECT_EQ(1u + 2 + 4, count_lines(r.err))
-      << "the device line, then one per row that made reads: 2 sequential, 4 random:\n"
+  EXPECT_EQ(1u + 2 * 2 + 4 * 2, count_lines(r.err))
+      << "the device line, then two per row that made reads (its times, its failures): 2 sequential, 4 "
+         "random:\n"
       << r.err;
   EXPECT_NE(std::string::npos, r.out.find("              1             16              1       0.000000\n"));
 }
@@ -119,18 +144,24 @@ TEST_F(driver, failed_reads_are_reported_but_the_drive_counts_as_tested) {
 // ran, every buffer was allocated and no read failed; its tables keep their
 // form either way.
 TEST_F(driver, a_drive_not_measured_in_full_fails) {
+  const std::string first_rows = steady_times("B", {1, 11}, 0, "0.0"),
+                    random_16 =
+                        "blockmeter: B: random range 16: read time us: first 0.0, min 0.0, p10 0.0, p25 0.0, "
+                        "p50 0.0, p75 0.0, p90 0.0, p99 0.0, p99.9 0.0, max 0.0\n";
   struct {
     const char *what;
     int fail_alloc_at, fail_read_at, fail_position_at;
-    const char *err_start;
+    std::string err_start;
   } cases[] = {
       {"sequential buffer", 1, 0, 0,
        "blockmeter: B: sequential test: cannot allocate 102400 bytes: fake error 5\n"},
-      {"random buffer", 3, 0, 0, "blockmeter: B: random range 8: cannot allocate 512 bytes: fake error 5\n"},
+      {"random buffer", 3, 0, 0,
+       first_rows + random_16 + "blockmeter: B: random range 8: cannot allocate 512 bytes: fake error 5\n"},
       {"a read", 0, 10, 0,
-       "blockmeter: B: sequential 1 blocks: 1 of 16 reads failed or came back short; first: "},
+       steady_times("B", {1}, 0, "0.0") +
+           "blockmeter: B: sequential 1 blocks: 1 of 16 reads failed or came back short; first: "},
       {"a positioning", 0, 0, 21 + 50,
-       "blockmeter: B: random range 16: 1 of 100 reads failed or came back short; "},
+       first_rows + random_16 + "blockmeter: B: random range 16: 1 of 100 reads failed or came back short; "},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -140,7 +171,7 @@ TEST_F(driver, a_drive_not_measured_in_full_fails) {
     fake_hdd.fail_position_at = c.fail_position_at;
     run_result r = run_with({"B", "SYSTEM"});
     EXPECT_EQ(-1, r.status);
-    EXPECT_EQ(0u, r.err.find("blockmeter: B: reading B\n" + std::string(c.err_start))) << r.err;
+    EXPECT_EQ(0u, r.err.find("blockmeter: B: reading B\n" + c.err_start)) << r.err;
     EXPECT_NE(std::string::npos, r.out.find("Random read test\n---------------------------\n   Random range"))
         << r.out;
     EXPECT_EQ("close SYSTEM", fake_hdd.events.back()) << "the next drive is still measured";
@@ -163,7 +194,9 @@ TEST_F(driver, a_root_that_names_no_volume_is_turned_away_before_any_query) {
   fake_hdd.bad_root = "quux";
   run_result r = run_with({"quux", "B"});
   EXPECT_EQ(-1, r.status);
-  EXPECT_EQ("blockmeter: cannot measure quux: not a fake root\nblockmeter: B: reading B\n", r.err);
+  EXPECT_EQ("blockmeter: cannot measure quux: not a fake root\nblockmeter: B: reading B\n" +
+                steady_times("B", {1, 11}, 16, "0.0"),
+            r.err);
   EXPECT_EQ("info B", fake_hdd.events.front());
 }
 
@@ -195,7 +228,7 @@ TEST_F(driver, anything_else_is_a_root) {
     run_result r = run_with(args);
     EXPECT_EQ(-1, r.status);
     EXPECT_EQ("info " + args.back(), fake_hdd.events.back());
-    EXPECT_EQ(std::string(args.size() > 1 ? "blockmeter: B: reading B\n" : "") +
+    EXPECT_EQ((args.size() > 1 ? "blockmeter: B: reading B\n" + steady_times("B", {1, 11}, 16, "0.0") : "") +
                   "blockmeter: cannot read the geometry of " + args.back() + ": fake error 5\n",
               r.err);
   }
@@ -239,12 +272,12 @@ TEST_F(driver, says_which_device_is_read_and_warns_before_the_tables) {
           " (2048 of 8192 bytes) is in compressed extents, which its file system reads through the page "
           "cache: "
           "reads there do not show the device's speed, so the speeds shown are too high; write the file anew "
-          "with compression off (chattr +m while it is empty), or name its device instead\n"
-          "blockmeter: " +
-          shown +
+          "with compression off (chattr +m while it is empty), or name its device instead\n" +
+          steady_times(shown, {1}, 0, "0.0") + "blockmeter: " + shown +
           ": sequential 1 blocks: 1 of 16 reads failed or came back short; first: "
-          "fake error 5\nblockmeter: cannot read the geometry of " +
-          shown + "?: fake error 5\n",
+          "fake error 5\n" +
+          steady_times(shown, {11}, 16, "0.0") + "blockmeter: cannot read the geometry of " + shown +
+          "?: fake error 5\n",
       r.err);
 }
 

@@ -24,6 +24,28 @@ extern const std::vector<std::string> as_nobody;
 
 // Checks that every line of err is the device line of one of roots, a
 // warning that one of them is read through a loop device without direct I/O,
-// or reports reads of one of them that failed or came back short, naming
-// its row and the first reason.
+// the read times of one of its rows (in order: min <= p10 <= ... <= max), or
+// reports reads of one of them that failed or came back short, naming its
+// row and the first reason.
 void check_read_reports(const std::string &err, const std::vector<std::string> &roots);
+
+// Whether err reports reads that failed or came back short.
+bool reports_bad_reads(const std::string &err);
+
+// What a line of read times says: "blockmeter: ROOT: ROW: read time us:
+// first F, min M, p10 ..., p99.9 ..., max X".
+struct read_time_line {
+  std::string root, row;                   // row: "sequential 11 blocks" or "random range 4096"
+  double first, min, percentiles[7], max;  // p10, p25, p50, p75, p90, p99, p99.9
+};
+
+// Parses line; false when it is no line of read times.
+bool parse_read_time_line(const std::string &line, read_time_line *parsed);
+
+// Checks root's rows in out (blockmeter's standard output) against err: each
+// row that made reads has its line of read times, in the rows' order, with
+// its percentiles in order between its smallest and largest time, and the
+// mean time per read its table row gives within them (give or take the
+// tick's millisecond); a row's report of failed or short reads comes right
+// after its line of read times.
+void check_read_times(const std::string &out, const std::string &err, const std::string &root);

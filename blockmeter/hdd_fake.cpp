@@ -28,7 +28,9 @@ const char *hdd_root_problem(const char *root) {
 void reset_fakes() {
   fake_hdd = fake_hdd_state{};
   fake_clock_ms = 0;
+  fake_clock_ns = 0;
   tick_script.clear();
+  fake_terminal_columns = 0;
   priority_raises = 0;
   last_error = 0;
   for (auto &[buf, bytes] : buffers) operator delete(const_cast<void *>(buf), std::align_val_t(page_size));
@@ -181,7 +183,14 @@ int read_hdd_cur(intptr_t handle, const hdd_info *info, int nblocks, void *buf) 
     result = (int)(available < nblocks ? available : nblocks);
     if (number == fake_hdd.short_read_at && result > 0) --result;
     positions[(int)handle] = position + (int64_t)result * info->block_size;
-    fake_clock_ms += fake_hdd.ms_per_read + fake_hdd.ms_per_block * (uint32_t)result;
+    uint32_t ms = fake_hdd.ms_per_read + fake_hdd.ms_per_block * (uint32_t)result;
+    fake_clock_ms += ms;
+    fake_clock_ns += ms * 1000000ull;
+  }
+  if (drive != nullptr) {
+    size_t scripted = fake_hdd.reads.size();
+    fake_clock_ns +=
+        scripted < fake_hdd.read_ns_script.size() ? fake_hdd.read_ns_script[scripted] : fake_hdd.ns_per_read;
   }
   if (drive != nullptr && block + nblocks > drive->n_blocks + 1)
     misuse("read past block n_blocks: block " + std::to_string(block));

@@ -4,7 +4,9 @@
 #include <string>
 
 #include "blockmeter_format.h"
+#include "progress.h"
 #include "random_block.h"
+#include "read_times.h"
 #include "terminal_text.h"
 #include "tick.h"
 
@@ -48,6 +50,16 @@ static void name_row(char *text, size_t size, bool random, int64_t key) {
   snprintf(text, size, random ? random_row_format : sequential_row_format, (long long)key);
 }
 
+// The row's read times, on the line after its table line. A row that made
+// no reads has no times to show.
+static void report_read_times(const read_times *times, bool random, int64_t key) {
+  if (times->count == 0) return;
+  char row[64];
+  name_row(row, sizeof row, random, key);
+  fprintf(stderr, "blockmeter: %s: %s: read time us: %s\n", reported_root.c_str(), row,
+          describe_read_times(times).c_str());
+}
+
 static void report_bad_reads(const read_tally *tally, bool random, int64_t key, int reads, int nblocks) {
   if (tally->bad_reads == 0) return;
   if (tally->failed) ++rows_with_failed_reads;
@@ -82,6 +94,10 @@ static int elapsed_ms(uint32_t first, uint32_t second) {
   return ms == 0 ? 1 : ms;
 }
 
+// A row's read times: filled between its tick readings, where nothing may be
+// allocated, so kept for the whole run and emptied before each row.
+static read_times row_times;
+
 static double mib_per_s(int64_t bytes, int ms) { return (double)bytes / (ms / 1000.0) / 1024 / 1024; }
 
 static void print_header(const char *first_column, const char *second_column) {
@@ -97,14 +113,25 @@ int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_bloc
     int nblocks = (max_blocks - 1) * step / (steps - 1) + 1;
     seek_hdd(handle, info, 0);
     read_tally tally = {};
-    uint32_t first = read_tick();
     int64_t reads = reps;
     if ((int64_t)reps * nblocks > info->n_blocks) reads = info->n_blocks / nblocks;
-    for (int64_t i = 0; i < reads; ++i) tally_read(&tally, read_hdd_cur(handle, info, nblocks, buf), nblocks);
+    start_read_times(&row_times);
+    char row[64];
+    name_row(row, sizeof row, false, nblocks);
+    show_progress(row, step + 1, steps);
+    uint32_t first = read_tick();
+    for (int64_t i = 0; i < reads; ++i) {
+      uint64_t before = read_clock_ns();
+      int result = read_hdd_cur(handle, info, nblocks, buf);
+      add_read_time(&row_times, read_clock_ns() - before);
+      tally_read(&tally, result, nblocks);
+    }
     uint32_t second = read_tick();
+    erase_progress();
 
     int ms = elapsed_ms(first, second);
     printf("%15i%15i%15i%15f\n", nblocks, (int)reads, ms, mib_per_s(tally.blocks * info->block_size, ms));
+    report_read_times(&row_times, false, nblocks);
     report_bad_reads(&tally, false, nblocks, (int)reads, nblocks);
     if (ms > reps_halve_above_ms)
       reps >>= 1;
@@ -115,11 +142,24 @@ int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_bloc
   return rows_with_failed_reads == failed_before && !ferror(stdout) ? 0 : -1;
 }
 
+// The passes over ranges from range down, each half the one before, while
+// above 1.
+static int count_passes(int64_t range) {
+  int passes = 0;
+  for (; range > 1; range >>= 1) ++passes;
+  return passes;
+}
+
 int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int64_t range) {
   void *buf = alloc_buffer(info, 1, true, range);
   if (buf == nullptr) return -1;
   read_tally tally = {};
   int64_t previous = -1;
+  start_read_times(&row_times);
+  char row[64];
+  name_row(row, sizeof row, true, range);
+  int passes = count_passes(info->n_blocks);
+  show_progress(row, passes - count_passes(range) + 1, passes);
   uint32_t first = read_tick();
   for (int i = 0; i < reads; ++i) {
     int64_t block;
@@ -127,14 +167,20 @@ int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int6
     // device's own cache of the one before. A range below 1 has one block.
     do block = draw_block(range);
     while (block == previous && range > 0);
-    tally_read(&tally, read_hdd(handle, info, block, 1, buf), 1);
+    // The clock readings bracket the read call alone, not the draw.
+    uint64_t before = read_clock_ns();
+    int result = read_hdd(handle, info, block, 1, buf);
+    add_read_time(&row_times, read_clock_ns() - before);
+    tally_read(&tally, result, 1);
     previous = block;
   }
   uint32_t second = read_tick();
+  erase_progress();
 
   int ms = elapsed_ms(first, second);
   free_hdd_buffer(buf, info, 1);
   printf("%15lli%15i%15i%15f\n", (long long)range, reads, ms, mib_per_s(tally.blocks * info->block_size, ms));
+  report_read_times(&row_times, true, range);
   report_bad_reads(&tally, true, range, reads, 1);
   return ms;
 }

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "fakes.h"
+#include "progress.h"
 #include "random_block.h"
 #include "read_tests.h"
 
@@ -68,6 +69,14 @@ class read_tests : public testing::Test {
   std::string out, err;
 };
 
+// The read-time line of a row of D whose reads all took us microseconds.
+std::string steady_times(const std::string &row, const std::string &us) {
+  std::string line = "blockmeter: D: " + row + ": read time us: first " + us + ", min " + us;
+  for (const char *p : {"p10", "p25", "p50", "p75", "p90", "p99", "p99.9"})
+    line += std::string(", ") + p + " " + us;
+  return line + ", max " + us + "\n";
+}
+
 const char multisect_header[] = "       N Blocks         N Reps        Time,ms     Speed,MB/s";
 const char random_header[] = "   Random range         N reps        Time,ms     Speed,MB/s";
 
@@ -80,7 +89,9 @@ TEST_F(read_tests, multisect_sweeps_sizes_from_block_0_in_order) {
                        105, 116, 126, 137, 147, 158, 168, 179, 189, 200};
   ASSERT_EQ(20u, t.rows.size());
   size_t next = 0;
+  std::string times;
   for (int step = 0; step < 20; ++step) {
+    times += steady_times("sequential " + std::to_string(sizes[step]) + " blocks", "1000.0");
     EXPECT_EQ(sizes[step], t.rows[step].first);
     ASSERT_EQ(600, t.rows[step].reads);
     ASSERT_EQ(600, t.rows[step].ms);
@@ -92,7 +103,7 @@ TEST_F(read_tests, multisect_sweeps_sizes_from_block_0_in_order) {
   EXPECT_EQ(next, fake_hdd.reads.size());
   EXPECT_EQ(0, fake_hdd.live_bytes) << "buffer not freed";
   EXPECT_EQ(1, fake_hdd.allocs);
-  EXPECT_EQ("", err);
+  EXPECT_EQ(times, err) << "a line of read times after each row";
 }
 
 TEST_F(read_tests, multisect_never_reads_past_n_blocks) {
@@ -106,6 +117,9 @@ TEST_F(read_tests, multisect_never_reads_past_n_blocks) {
     EXPECT_EQ(0, t.rows[i].reads) << "a read size above n_blocks makes no reads";
     EXPECT_EQ(0.0, t.rows[i].speed);
   }
+  EXPECT_TRUE(err.ends_with(steady_times("sequential 147 blocks", "0.0")))
+      << "no times of rows without reads:\n"
+      << err;
   for (const fake_read &r : fake_hdd.reads) ASSERT_LE(r.block + r.nblocks, 150);
 }
 
@@ -156,8 +170,14 @@ TEST_F(read_tests, speed_counts_only_the_blocks_really_read) {
   EXPECT_EQ(10, t.rows[0].reads) << "failed reads are still reads made";
   EXPECT_EQ(9, t.rows[0].ms) << "a failed read costs the fake no time";
   EXPECT_NEAR(8 * 512 / 0.009 / 1048576, t.rows[0].speed, 1e-6) << "8 of 10 reads delivered";
+  // The failed read took no time, and counts as 100 ns: the percentile
+  // shows its bucket's midpoint, kept within the smallest and largest times.
   EXPECT_EQ(
-      "blockmeter: D: sequential 1 blocks: 2 of 10 reads failed or came back short; first: fake error 77\n",
+      "blockmeter: D: sequential 1 blocks: read time us: first 1000.0, min 0.0, p10 0.1, p25 1000.0, p50 "
+      "1000.0, "
+      "p75 1000.0, p90 1000.0, p99 1000.0, p99.9 1000.0, max 1000.0\n"
+      "blockmeter: D: sequential 1 blocks: 2 of 10 reads failed or came back short; first: fake error 77\n" +
+          steady_times("sequential 4 blocks", "1000.0"),
       err);
   // The short read left the position one block early: the next read starts there.
   EXPECT_EQ(3, fake_hdd.reads[5].block);
@@ -169,10 +189,10 @@ TEST_F(read_tests, short_read_is_reported_with_its_blocks) {
   hdd_info info = add_drive(1 << 20);
   fake_hdd.short_read_at = 2;  // the first read of the second row
   table t = run([&](intptr_t h) { return test_multisect(h, &info, 1, 5, 2); });
-  EXPECT_EQ(
-      "blockmeter: D: sequential 5 blocks: 1 of 2 reads failed or came back short; first: 4 of 5 blocks "
-      "read\n",
-      err);
+  EXPECT_EQ(steady_times("sequential 1 blocks", "0.0") + steady_times("sequential 5 blocks", "0.0") +
+                "blockmeter: D: sequential 5 blocks: 1 of 2 reads failed or came back short; first: 4 of 5 "
+                "blocks read\n",
+            err);
   EXPECT_NEAR((5 + 4) * 512 / 0.001 / 1048576, t.rows[1].speed, 1e-6);
 }
 
@@ -251,7 +271,10 @@ TEST_F(read_tests, random_pass_without_buffer_skips_to_the_next_range) {
   hdd_info info = add_drive(16);
   fake_hdd.fail_alloc_at = 2;
   table t = run([&](intptr_t h) { return test_randomread(h, &info, 100); }, -1);
-  EXPECT_EQ("blockmeter: D: random range 8: cannot allocate 512 bytes: fake error 5\n", err);
+  EXPECT_EQ(steady_times("random range 16", "0.0") +
+                "blockmeter: D: random range 8: cannot allocate 512 bytes: fake error 5\n" +
+                steady_times("random range 4", "0.0") + steady_times("random range 2", "0.0"),
+            err);
   ASSERT_EQ(3u, t.rows.size()) << out;
   EXPECT_EQ(16, t.rows[0].first);
   EXPECT_EQ(4, t.rows[1].first);
@@ -267,7 +290,10 @@ TEST_F(read_tests, random_failed_positioning_fails_the_test_and_short_reads_do_n
   fake_hdd.error_code = 22;
   table t = run([&](intptr_t h) { return test_randomread(h, &info, 100); }, -1);
   ASSERT_EQ(3u, t.rows.size());
-  EXPECT_EQ("blockmeter: D: random range 4: 1 of 200 reads failed or came back short; first: fake error 22\n",
+  EXPECT_EQ(steady_times("random range 8", "0.0") + steady_times("random range 4", "0.0") +
+                "blockmeter: D: random range 4: 1 of 200 reads failed or came back short; first: fake error "
+                "22\n" +
+                steady_times("random range 2", "0.0"),
             err);
   EXPECT_EQ(100u + 200 + 400 - 1, fake_hdd.reads.size()) << "the failed positioning made no read";
 
@@ -278,8 +304,9 @@ TEST_F(read_tests, random_failed_positioning_fails_the_test_and_short_reads_do_n
   t = run([&](intptr_t h) { return test_randomread(h, &info, 100); });
   EXPECT_EQ(3u, t.rows.size());
   EXPECT_EQ(0u,
-            err.find("blockmeter: D: random range 8: 100 of 100 reads failed or came back short; first: 0 of "
-                     "1 blocks read\n"))
+            err.find(steady_times("random range 8", "0.0") +
+                     "blockmeter: D: random range 8: 100 of 100 reads failed or came back short; first: 0 "
+                     "of 1 blocks read\n"))
       << err;
 }
 
@@ -288,6 +315,80 @@ TEST_F(read_tests, random_test_on_one_block_prints_only_its_header) {
   table t = run([&](intptr_t h) { return test_randomread(h, &info, 100); });
   EXPECT_EQ(random_header, t.header);
   EXPECT_TRUE(t.rows.empty());
+}
+
+// Every read call is timed on the nanosecond clock, which moves only inside
+// reads; worked out by hand: 100000 ns lies in [99840, 100095] (midpoint
+// 99967.5, kept up to the smallest time), 250000 in [249856, 250367]
+// (250111.5), 2000000 in [1998848, 2002943] (2000895.5), 30000000 in
+// [29949952, 30015487] (29982719.5).
+TEST_F(read_tests, a_row_prints_the_times_of_its_reads) {
+  hdd_info info = add_drive(4096);
+  fake_hdd.read_ns_script = {250000, 100000, 100000, 100000,  100000,
+                             100000, 100000, 100000, 2000000, 30000000};
+  table t = run([&](intptr_t h) { return test_randomread_range(h, &info, 10, 4096) == 1 ? 0 : -1; });
+  ASSERT_EQ(1u, t.rows.size());
+  EXPECT_EQ(
+      "blockmeter: D: random range 4096: read time us: first 250.0, min 100.0, p10 100.0, p25 100.0, p50 "
+      "100.0, "
+      "p75 250.1, p90 2000.9, p99 29982.7, p99.9 29982.7, max 30000.0\n",
+      err);
+}
+
+// On a terminal, each row is named in a line drawn before its first tick
+// reading and erased after its second: nothing of it lies among the reads,
+// and it is gone before the row's own lines.
+TEST_F(read_tests, a_terminal_shows_the_row_being_measured) {
+  hdd_info info = add_drive(1 << 20);
+  fake_terminal_columns = 100;
+  // The start, then per row: the progress line, the row's two readings.
+  tick_script = {1000, 1000, 1000, 1500, 73999, 74000, 74100, 3702000, 3702000, 3702001};
+  start_progress("D");
+  run([&](intptr_t h) { return test_multisect(h, &info, 1, 5, 3); });
+  auto erased = [](const std::string &line) { return line + "\r" + std::string(line.size(), ' ') + "\r"; };
+  EXPECT_EQ(
+      "blockmeter: D: sequential 1 blocks (row 1 of 3; 2 rows left), 0 s so far\r" + std::string(72, ' ') +
+          "\r" + steady_times("sequential 1 blocks", "0.0") +
+          erased("blockmeter: D: sequential 3 blocks (row 2 of 3; 1 row left), 1 min 12 s so far") +
+          steady_times("sequential 3 blocks", "0.0") +
+          erased("blockmeter: D: sequential 5 blocks (row 3 of 3; 0 rows left), 1 h 1 min 41 s so far") +
+          steady_times("sequential 5 blocks", "0.0"),
+      err);
+  EXPECT_EQ(std::string::npos, out.find('\r')) << "nothing of it on standard output";
+  EXPECT_TRUE(tick_script.empty()) << "the tick read more or less often than expected";
+}
+
+TEST_F(read_tests, the_random_rows_are_counted_from_the_whole_volume) {
+  hdd_info info = add_drive(1000);  // ranges 1000, 500, ... 7, 3: 9 rows
+  fake_terminal_columns = 200;
+  start_progress("D");
+  run([&](intptr_t h) { return test_randomread(h, &info, 1); });
+  for (const char *row : {"random range 1000 (row 1 of 9; 8 rows left), 0 s so far\r",
+                          "random range 7 (row 8 of 9; 1 row left), 0 s so far\r",
+                          "random range 3 (row 9 of 9; 0 rows left), 0 s so far\r"})
+    EXPECT_NE(std::string::npos, err.find(std::string("blockmeter: D: ") + row)) << row << " in:\n" << err;
+}
+
+// A line wider than the terminal would wrap, and a carriage return would
+// take back only its last part: it is cut short of the last column, on the
+// first byte of a character.
+TEST_F(read_tests, the_progress_line_never_wraps) {
+  hdd_info info = add_drive(1 << 20);
+  fake_terminal_columns = 20;
+  start_progress("\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9");  // 5 × é, 2 bytes each
+  run([&](intptr_t h) { return test_multisect(h, &info, 1, 1, 2); });
+  EXPECT_EQ(0u, err.find("blockmeter: \xc3\xa9\xc3\xa9\xc3\xa9\r" + std::string(18, ' ') + "\r")) << err;
+}
+
+// Standard error that is no terminal gets no progress line, and the tick is
+// not read for one.
+TEST_F(read_tests, no_terminal_no_progress_line) {
+  hdd_info info = add_drive(1 << 20);
+  tick_script = {0, 5, 0, 7};
+  start_progress("D");
+  run([&](intptr_t h) { return test_multisect(h, &info, 1, 5, 2); });
+  EXPECT_EQ(steady_times("sequential 1 blocks", "0.0") + steady_times("sequential 5 blocks", "0.0"), err);
+  EXPECT_TRUE(tick_script.empty());
 }
 
 // Worked out apart, in exact integers: r × range ÷ 32767 for the first values

@@ -4,6 +4,7 @@
 
 uint32_t fake_clock_ms = 0;
 std::vector<uint32_t> tick_script;
+uint64_t fake_clock_ns = 0;
 
 uint32_t read_tick() {
   if (tick_script.empty()) return fake_clock_ms;
@@ -11,3 +12,5 @@ uint32_t read_tick() {
   tick_script.erase(tick_script.begin());
   return tick;
 }
+
+uint64_t read_clock_ns() { return fake_clock_ns; }

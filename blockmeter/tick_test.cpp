@@ -1,8 +1,11 @@
-// The system's millisecond tick, read for real against the system's steady
-// clock: it moves a millisecond at a time and keeps pace.
+// The system's millisecond tick and nanosecond clock, read for real against
+// the system's steady clock: the tick moves a millisecond at a time, the clock
+// in steps far below a read's time, and both keep pace.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 
 #include "tick.h"
 
@@ -49,6 +52,27 @@ TEST(tick, advances_a_millisecond_at_a_time) {
   uint32_t advanced = last.tick - first.tick;
   EXPECT_GE(advanced + 1.0, ms_between(first.after, last.before)) << "the tick ran slow";
   EXPECT_LE(advanced, ms_between(first.before, last.after) + 1.0) << "the tick ran fast";
+}
+
+// A read takes tens of microseconds and more: the clock must step well
+// below one, never go back, and count real nanoseconds.
+TEST(clock, steps_under_a_microsecond_and_keeps_pace) {
+  const steady::time_point start = steady::now();
+  const uint64_t first = read_clock_ns();
+  uint64_t last = first, smallest_step = UINT64_MAX;
+  for (int i = 0; i < 100000; ++i) {
+    uint64_t now = read_clock_ns();
+    ASSERT_GE(now, last) << "the clock went back";
+    if (now > last) smallest_step = std::min(smallest_step, now - last);
+    last = now;
+  }
+  EXPECT_LT(smallest_step, 1000u) << "the smallest step seen (ns)";
+  // Wait for 50 ms of the steady clock, then compare the spans.
+  while (steady::now() - start < std::chrono::milliseconds(50)) {
+  }
+  const double steady_ms = ms_between(start, steady::now());
+  const double clock_ms = (double)(read_clock_ns() - first) / 1e6;
+  EXPECT_NEAR(steady_ms, clock_ms, 1.0) << "the clock and the steady clock disagree over 50 ms";
 }
 
 }  // namespace
