@@ -56,7 +56,7 @@ static void report_read_times(const read_times *times, bool random, int64_t key)
   if (times->count == 0) return;
   char row[64];
   name_row(row, sizeof row, random, key);
-  fprintf(stderr, "blockmeter: %s: %s: read time us: %s\n", reported_root.c_str(), row,
+  fprintf(stderr, "%s%s: %s: %s%s\n", program_prefix, reported_root.c_str(), row, read_times_words,
           describe_read_times(times).c_str());
 }
 
@@ -110,7 +110,7 @@ int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_bloc
   int failed_before = rows_with_failed_reads;
   print_header(sequential_first_column, sequential_second_column);
   for (int step = 0; step < steps && !ferror(stdout); ++step) {
-    int nblocks = (max_blocks - 1) * step / (steps - 1) + 1;
+    int nblocks = sequential_step_blocks(step, max_blocks, steps);
     seek_hdd(handle, info, 0);
     read_tally tally = {};
     int64_t reads = reps;

@@ -1,8 +1,11 @@
 #include "read_times.h"
 
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#include "blockmeter_format.h"
 
 void start_read_times(read_times *times) { memset(times, 0, sizeof *times); }
 
@@ -52,15 +55,13 @@ static void append_us(std::string *text, const char *name, double ns) {
 }
 
 std::string describe_read_times(const read_times *times) {
-  static const struct {
-    const char *name;
-    int per_mille;
-  } percentiles[] = {{"p10", 100}, {"p25", 250}, {"p50", 500},  {"p75", 750},
-                     {"p90", 900}, {"p99", 990}, {"p99.9", 999}};
+  // In the order and with the labels the report reads them by; the ones
+  // between the first two and the last are percentiles.
   std::string text;
-  append_us(&text, "first", (double)times->first_ns);
-  append_us(&text, "min", (double)times->min_ns);
-  for (const auto &p : percentiles) append_us(&text, p.name, read_time_percentile(times, p.per_mille));
-  append_us(&text, "max", (double)times->max_ns);
+  append_us(&text, read_time_labels[0], (double)times->first_ns);
+  append_us(&text, read_time_labels[1], (double)times->min_ns);
+  for (int i = 2; i + 1 < read_time_count; ++i)
+    append_us(&text, read_time_labels[i], read_time_percentile(times, (int)std::lround(read_time_percents[i] * 10)));
+  append_us(&text, read_time_labels[read_time_count - 1], (double)times->max_ns);
   return text;
 }
