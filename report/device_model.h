@@ -67,8 +67,9 @@ constexpr double rpm_round_share = 0.03;    // a measured speed this close to a 
 constexpr double cache_wide_read_us = 5;    // no device answers a read across its volume faster
 constexpr double flat_time_share = 0.10;    // rows of one rate-limited time per read keep this close
 constexpr double flat_speed_share = 0.05;   // a MiB/s limit holds its rows this close
-constexpr double flash_flat_ratio = 1.5;    // a flat random curve: widest over narrowest at most this
-constexpr double flash_slowest_us = 2000;   // slower than this, a flat curve is no flash's
+constexpr double flash_flat_ratio = 1.5;    // a flat random curve: its slowest range at most this over its fastest
+constexpr double flash_spread_ratio = 4;    // flash-like, but not flat, up to this
+constexpr double flash_slowest_us = 1000;   // a typical read slower than this is no flash's
 constexpr double turn_agree_share = 0.06;   // neighbouring rows' turns agree this well
 
 // Reads the rows of input into *model.
