@@ -143,14 +143,9 @@ static std::string size_text(double bytes) {
 static std::string ms_text(double us) { return fixed(us / 1000, us < 10000 ? 2 : 1) + " ms"; }
 
 static bool is_cache(const model_input *input, device_model *model) {
-  std::vector<const model_row *> sequential = trusted_rows(&input->sequential);
-  const model_row *peak = nullptr;
-  for (const model_row *row : sequential)
-    if (peak == nullptr || row->mib_per_s > peak->mib_per_s) peak = row;
-  if (peak != nullptr && input->link_bytes_per_s > 0 && peak->mib_per_s * 1048576 > input->link_bytes_per_s) {
-    model->basis = "its sequential peak, " + fixed(peak->mib_per_s, 1) + " MiB/s at " + size_text(peak->bytes) +
-                   " per read, is more than its link (" + input->link + ") can carry, " +
-                   fixed(input->link_bytes_per_s / 1048576, 1) + " MiB/s at most: a cache answered";
+  if (model->peak_over_link) {
+    model->basis = "its sequential peak, " + fixed(model->peak_mib_per_s, 1) + " MiB/s, is more than its link (" +
+                   input->link + ") can carry, " + fixed(model->link_mib_per_s, 1) + " MiB/s at most: a cache answered";
     return true;
   }
   std::vector<const model_row *> random = trusted_rows(&input->random);
@@ -181,7 +176,7 @@ static bool is_read_limited(const model_input *input, device_model *model) {
   std::vector<double> bytes, times;
   for (const model_row *row : sequential) bytes.push_back(row->bytes), times.push_back(row->us_per_read);
   double a = 0, b = 0, r2 = 0;
-  if (!fit_line(bytes.data(), times.data(), (int)bytes.size(), &a, &b, &r2)) return false;
+  if (fit_line(bytes.data(), times.data(), (int)bytes.size(), &a, &b, &r2) != 0) return false;
   double smallest = *std::min_element(bytes.begin(), bytes.end()), largest = *std::max_element(bytes.begin(), bytes.end());
   // Reads of every size cost the random reads' time, and the larger ones no more.
   if (!within(median_of(times), us, flat_time_share * 1.5) || std::fabs(b * (largest - smallest)) > flat_time_share * 1.5 * us)
@@ -351,8 +346,18 @@ static std::string unclear_reason(const model_input *input) {
   return span_text(&span) + ", but their times show no turn of a platter";
 }
 
+// The sequential peak against what the link can carry.
+static void check_link(const model_input *input, device_model *model) {
+  for (const model_row *row : trusted_rows(&input->sequential)) model->peak_mib_per_s = std::max(model->peak_mib_per_s, row->mib_per_s);
+  if (input->link.empty() || !(input->link_bytes_per_s > 0)) return;
+  model->link = input->link;
+  model->link_mib_per_s = input->link_bytes_per_s / 1048576;
+  model->peak_over_link = model->peak_mib_per_s > model->link_mib_per_s;
+}
+
 void model_device(const model_input *input, device_model *model) {
   *model = device_model{};
+  check_link(input, model);
   if (is_cache(input, model))
     model->kind = kind_cache;
   else if (is_read_limited(input, model))
@@ -398,4 +403,11 @@ void describe_device_model(const device_model *m, std::vector<model_line> *lines
   } else if (m->limit_mib_per_s > 0) {
     lines->push_back({"limit", fixed(m->limit_mib_per_s, 1) + " MiB/s (the speed the sequential rows level off at)"});
   }
+  if (!m->link.empty())
+    lines->push_back({"link", m->link + ", at most " + fixed(m->link_mib_per_s, 1) + " MiB/s" +
+                                  (m->peak_mib_per_s == 0 ? std::string(": no sequential row to hold against it")
+                                   : m->peak_over_link
+                                       ? "; the sequential peak, " + fixed(m->peak_mib_per_s, 1) +
+                                             " MiB/s, is faster than it can carry: that figure is a cache's, not the device's"
+                                       : "; the sequential peak, " + fixed(m->peak_mib_per_s, 1) + " MiB/s, is within it")});
 }

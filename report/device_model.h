@@ -60,6 +60,13 @@ struct device_model {
   // A limit: reads per second, or MiB per second (one of them; 0 for the other).
   double limit_reads_per_s;
   double limit_mib_per_s;
+
+  // The device's link, where known: what it carries, and the sequential peak
+  // against it.
+  std::string link;             // empty when not known
+  double link_mib_per_s;
+  double peak_mib_per_s;        // the fastest sequential row measured long enough; 0 with none
+  bool peak_over_link;          // faster than the link can carry: not the device's figure
 };
 
 // The thresholds the model applies, where a reader of its figures may ask.
@@ -85,7 +92,8 @@ extern const int usual_rpms[5];
 // summary shows them: "behaves like" (the class and what it rests on), then
 // for a rotating disk "rotation" ("7200 rpm (...)"), "average access",
 // "average seek" and "track buffer", or for a limit "limit" ("2000 reads/s
-// (...)" or "48.2 MiB/s (...)"). Numbers are plain ("7200", "12.41 ms"), so
+// (...)" or "48.2 MiB/s (...)"); and "link" where the device's link is known.
+// Numbers are plain ("7200", "12.41 ms"), so
 // that a script can read the first word after the label.
 struct model_line {
   const char *label;
