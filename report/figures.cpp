@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "link.h"
 #include "stats.h"
 
 constexpr double bytes_per_mib = 1024.0 * 1024.0;
@@ -110,4 +111,50 @@ void derive_drive(const report_drive *drive, drive_figures *figures) {
   drive_group group = {{{nullptr, drive}}};
   std::string unused;
   derive_group(&group, figures, &unused);
+}
+
+// A table's rows as the device model reads them.
+static void model_rows(const drive_group *group, bool random, std::vector<model_row> *out) {
+  std::vector<run_row> rows;
+  std::string unpaired;
+  // Rows past a run that does not pair are left out: they are not one row.
+  pair_runs(group, random, &rows, &unpaired);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const run_row &row = rows[i];
+    model_row m = {};
+    m.bytes = random ? bytes_of_blocks(row.first, group->runs[0].drive->block_size) : row.bytes_per_read;
+    m.us_per_read = row.median_us;
+    m.mib_per_s = row.median_mib_per_s;
+    m.trusted = qualifies(&row);
+    std::vector<double> reads, times[read_time_count];
+    for (const drive_run &run : group->runs) {
+      const std::vector<report_row> &table = (random ? run.drive->random : run.drive->sequential).rows;
+      if (i >= table.size()) continue;
+      reads.push_back((double)table[i].reads);
+      if (!table[i].timed) continue;
+      for (int t = 0; t < read_time_count; ++t) times[t].push_back(table[i].read_us[t]);
+    }
+    m.reads = median_of(reads);
+    m.timed = !times[0].empty() && times[0].size() == reads.size();
+    double *fields[read_time_count] = {&m.times.first, &m.times.min, &m.times.p10, &m.times.p25, &m.times.p50,
+                                       &m.times.p75,   &m.times.p90, &m.times.p99, &m.times.p999, &m.times.max};
+    if (m.timed)
+      for (int t = 0; t < read_time_count; ++t) *fields[t] = median_of(times[t]);
+    out->push_back(m);
+  }
+}
+
+void derive_device_model(const drive_group *group, device_model *model) {
+  model_input input = {};
+  model_rows(group, false, &input.sequential);
+  model_rows(group, true, &input.random);
+  std::vector<std::string> devices = group_devices(group);
+  device_link link;
+  std::string why;
+  // A link bounds the reads of one device only: a volume over several may read faster.
+  if (devices.size() == 1 && devices[0].find("; ") == std::string::npos && find_link(devices[0], &link, &why) == 0) {
+    input.link = link.name;
+    input.link_bytes_per_s = link.bytes_per_second;
+  }
+  model_device(&input, model);
 }

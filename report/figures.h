@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "device_model.h"
 #include "report.h"
 #include "row_figures.h"
 #include "runs.h"
@@ -65,3 +66,9 @@ void derive_figures(const std::vector<run_row> *sequential, const std::vector<ru
 // -1 with *why when the runs of a table do not pair (pair_runs); that
 // table's figures are then notes saying so, and the other's are whole.
 int derive_group(const drive_group *group, drive_figures *figures, std::string *why);
+
+// What the group's rows say of the device behind them (device_model.h): each
+// row as the median over the runs that measured it, the read times as the
+// medians of each time over runs that all printed them, and the device's
+// link where blockmeter named one device with a link it knows.
+void derive_device_model(const drive_group *group, device_model *model);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "figures.h"
+#include "test_data.h"
 
 namespace {
 
@@ -172,6 +173,69 @@ TEST(figures, a_table_whose_runs_do_not_pair_blanks_only_its_own_figures) {
   EXPECT_EQ(2, f.narrowest_range);
   EXPECT_EQ("", f.seek_note);
   EXPECT_EQ(50, f.seek_cost_us);
+}
+
+struct captured_device {
+  const char *file;
+  device_kind kind;
+};
+
+class captured : public testing::TestWithParam<captured_device> {};
+
+// Real runs of blockmeter: an emulated 7,200 rpm disk (64 MiB, tracks of
+// 512 KiB, a track buffer), a loop device over a file on this machine's
+// virtual disk, and the same device limited to 2,000 reads a second.
+TEST_P(captured, is_told_for_what_it_is) {
+  report_input input = parse_named("c", read_test_data(GetParam().file));
+  ASSERT_EQ(1u, input.drives.size());
+  drive_group group = {{{&input, &input.drives[0]}}};
+  device_model model;
+  derive_device_model(&group, &model);
+  EXPECT_EQ(GetParam().kind, model.kind) << kind_name(model.kind) << ": " << model.basis;
+  if (model.kind == kind_rotating) {
+    EXPECT_NEAR(7200, model.measured_rpm, 720);
+    EXPECT_EQ(7200, model.shown_rpm);
+    // The emulator's own figure for its average access: 12.33 ms.
+    EXPECT_NEAR(12.33, model.access_ms, 1.23);
+    EXPECT_EQ(buffer_serves, model.buffer) << model.buffer_text;
+  }
+  if (model.kind == kind_rate_limited) {
+    EXPECT_NEAR(2000, model.limit_reads_per_s, 200);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(, captured,
+                         testing::Values(captured_device{"linux_emulated_7200.txt", kind_rotating},
+                                         captured_device{"linux_loop_timed.txt", kind_flash_like},
+                                         captured_device{"linux_loop_throttled_timed.txt", kind_rate_limited}),
+                         [](const testing::TestParamInfo<captured_device> &info) {
+                           std::string name = info.param.file;
+                           return name.substr(6, name.find('.') - 6);
+                         });
+
+// The device line's link bounds the sequential peak: faster is a cache's
+// figure. A line that names two devices bounds nothing.
+TEST(figures, a_peak_faster_than_the_link_is_a_cache) {
+  std::string text = read_test_data("linux_loop_timed.txt");
+  const std::string direct = "direct I/O on";
+  size_t at = text.find(direct);
+  ASSERT_NE(std::string::npos, at);
+  report_input slow = parse_named("slow", std::string(text).insert(at + direct.size(), ", link USB 12 Mb/s"));
+  drive_group group = {{{&slow, &slow.drives[0]}}};
+  device_model model;
+  derive_device_model(&group, &model);
+  EXPECT_EQ(kind_cache, model.kind) << model.basis;
+  EXPECT_TRUE(model.peak_over_link);
+  EXPECT_EQ("USB 12 Mb/s", model.link);
+  report_input fast = parse_named("fast", std::string(text).insert(at + direct.size(), ", link SATA 6.0 Gb/s"));
+  group = {{{&fast, &fast.drives[0]}}};
+  derive_device_model(&group, &model);
+  EXPECT_EQ(kind_flash_like, model.kind) << model.basis;
+  EXPECT_FALSE(model.peak_over_link);
+  report_input two = parse_named("two", std::string(text).insert(at + direct.size(), ", link USB 12 Mb/s; /dev/sdb"));
+  group = {{{&two, &two.drives[0]}}};
+  derive_device_model(&group, &model);
+  EXPECT_EQ("", model.link);
 }
 
 }  // namespace

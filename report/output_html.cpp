@@ -64,6 +64,11 @@ void write_html_figures(const std::string &label, const drive_group *group, std:
   for (const figure_text &figure : texts)
     row(figure.label, figure.is_note ? "<span class=\"note\">" + escape_xml(figure.text) + "</span>"
                                      : escape_xml(figure.text));
+  device_model model;
+  derive_device_model(group, &model);
+  std::vector<model_line> lines;
+  describe_device_model(&model, &lines);
+  for (const model_line &line : lines) row(line.label, escape_xml(line.text));
   *out += "</tbody>\n</table>\n";
 }
 

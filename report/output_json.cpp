@@ -80,6 +80,53 @@ static json figures_json(const report_drive *drive, const drive_figures *f) {
   return out;
 }
 
+static json number_or_null(bool set, double value) { return set ? json(value) : json(nullptr); }
+
+// What the rows say of the device: the class and what it rests on, and the
+// figures of its kind, each null where there is none, with the note why.
+static json device_model_json(const drive_group *group) {
+  device_model m;
+  derive_device_model(group, &m);
+  std::vector<model_line> lines;
+  describe_device_model(&m, &lines);
+  json out;
+  out["behaves_like"] = kind_name(m.kind);
+  out["basis"] = m.basis;
+  bool rotating = m.kind == kind_rotating;
+  json rotation = nullptr;
+  if (rotating)
+    rotation = {{"rpm", m.shown_rpm},
+                {"measured_rpm", m.measured_rpm},
+                {"rounded_to_usual", m.rpm_rounded},
+                {"turn_ms", m.turn_ms},
+                {"rows", m.turn_rows},
+                {"range_bytes", {m.turn_from_bytes, m.turn_to_bytes}},
+                {"reads", m.turn_reads}};
+  out["rotation"] = rotation;
+  out["average_access_ms"] = number_or_null(rotating, m.access_ms);
+  out["access_range_bytes"] = number_or_null(rotating, m.access_range_bytes);
+  out["average_seek_ms"] = number_or_null(rotating && m.seek_note.empty(), m.seek_ms);
+  out["seek_note"] = rotating && !m.seek_note.empty() ? json(m.seek_note) : json(nullptr);
+  out["overhead_ms"] = number_or_null(rotating, m.overhead_ms);
+  out["track_buffer"] = !rotating ? json(nullptr)
+                        : m.buffer == buffer_serves ? json("serves")
+                        : m.buffer == buffer_none   ? json("none")
+                                                    : json("not told");
+  out["track_buffer_note"] = rotating ? json(m.buffer_text) : json(nullptr);
+  json limit = nullptr;
+  if (m.limit_reads_per_s > 0) limit = {{"reads_per_s", m.limit_reads_per_s}};
+  if (m.limit_mib_per_s > 0) limit = {{"mib_per_s", m.limit_mib_per_s}};
+  out["limit"] = limit;
+  json link = nullptr;
+  if (!m.link.empty())
+    link = {{"name", m.link}, {"mib_per_s", m.link_mib_per_s}, {"peak_over_link", m.peak_over_link}};
+  out["link"] = link;
+  json texts = json::object();
+  for (const model_line &line : lines) texts[line.label] = line.text;
+  out["lines"] = texts;
+  return out;
+}
+
 static json drive_json(const report_drive *drive) {
   json out;
   out["root"] = drive->root;
@@ -100,6 +147,8 @@ static json drive_json(const report_drive *drive) {
   drive_figures f;
   derive_drive(drive, &f);
   out["figures"] = figures_json(drive, &f);
+  drive_group alone = {{{nullptr, drive}}};
+  out["device_model"] = device_model_json(&alone);
   return out;
 }
 
@@ -148,6 +197,7 @@ static json group_json(const std::vector<report_input> *inputs, const drive_grou
   drive_figures f;
   derive_group(group, &f, &problem);
   out["figures"] = figures_json(drive, &f);
+  out["device_model"] = device_model_json(group);
   return out;
 }
 

@@ -380,4 +380,26 @@ TEST(output, one_root_at_two_sizes_is_told_apart_in_the_legend) {
   EXPECT_NE(std::string::npos, sink.text.find(">a.img (512 KiB of 512 B blocks)</text>"));
 }
 
+// The device model reaches every form, in lines a script can read.
+TEST(output, the_device_model_reaches_the_summary_the_page_and_the_json) {
+  std::vector<report_input> inputs = {parse_named("emulated", read_test_data("linux_emulated_7200.txt"))};
+  report_sink text, json, html;
+  std::string why;
+  ASSERT_EQ(0, write_summary(&inputs, &text, &why)) << why;
+  ASSERT_EQ(0, write_json(&inputs, &json, &why)) << why;
+  ASSERT_EQ(0, write_html(&inputs, &html, &why)) << why;
+  EXPECT_NE(std::string::npos, text.text.find("\n  behaves like: rotating (")) << text.text;
+  EXPECT_NE(std::string::npos, text.text.find("\n  rotation: 7200 rpm (measured "));
+  EXPECT_NE(std::string::npos, text.text.find("\n  average access: 12.72 ms ("));
+  EXPECT_NE(std::string::npos, text.text.find("\n  average seek: "));
+  EXPECT_NE(std::string::npos, text.text.find("\n  track buffer: serves "));
+  nlohmann::json document = nlohmann::json::parse(json.text);
+  const nlohmann::json &model = document["files"][0]["drives"][0]["device_model"];
+  EXPECT_EQ("rotating", model["behaves_like"]);
+  EXPECT_EQ(7200, model["rotation"]["rpm"]);
+  EXPECT_EQ("serves", model["track_buffer"]);
+  EXPECT_TRUE(model["limit"].is_null());
+  EXPECT_NE(std::string::npos, html.text.find("<tr><th>rotation</th><td>7200 rpm (")) << html.text.substr(0, 3000);
+}
+
 }  // namespace

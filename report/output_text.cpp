@@ -31,6 +31,15 @@ static void write_run_rows(const drive_group *group, bool random, std::string *o
   if (!problem.empty()) append_line(out, "    " + problem);
 }
 
+// What the rows say of the device, a line per figure ("  behaves like: rotating (...)").
+static void write_device_model(const drive_group *group, std::string *out) {
+  device_model model;
+  derive_device_model(group, &model);
+  std::vector<model_line> lines;
+  describe_device_model(&model, &lines);
+  for (const model_line &line : lines) append_line(out, "  " + terminal_text(std::string(line.label) + ": " + line.text));
+}
+
 static void write_drive_summary(const std::vector<drive_group> *groups, const drive_group *group,
                                 std::string *out) {
   const report_drive *drive = group->runs[0].drive;
@@ -78,6 +87,7 @@ static void write_drive_summary(const std::vector<drive_group> *groups, const dr
     for (const figure_text &figure : texts)
       if (figure.random == random) append_line(out, std::string("    ") + figure.label + ": " + figure.text);
   }
+  write_device_model(group, out);
 }
 
 int write_summary(const std::vector<report_input> *inputs, report_sink *out, std::string *why) {

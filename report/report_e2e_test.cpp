@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "emulated_disk.h"
 #include "test_build.h"
 
 namespace {
@@ -417,5 +418,40 @@ TEST_P(report_windows, writes_the_same_csv_as_the_linux_build) {
 }
 
 INSTANTIATE_ON_WINDOWS_BUILD(report_windows);
+
+// A disk that turns, emulated: 4 MiB in 64 tracks of 64 KiB at 15,000 rpm,
+// with a track buffer and short seeks, so that a whole run of blockmeter
+// takes about a minute and the turn shows within a few tracks.
+class emulated_rotating : public testing::Test {
+ protected:
+  void TearDown() override {
+    std::string why;
+    if (stop_emulated_disk(&disk, &why) != 0) ADD_FAILURE() << why;
+  }
+  emulated_disk disk;
+};
+
+TEST_F(emulated_rotating, is_told_rotating_with_its_speed) {
+  disk_model model;
+  model.size_bytes = 4 << 20;
+  model.track_bytes = 64 << 10;
+  model.rpm = 15000;
+  model.track_to_track_ms = 0.3;
+  model.full_stroke_ms = 4;
+  START_EMULATED_DISK(&model, &disk);
+  std::string capture = scratch_dir() + "/emulated-rotating.txt";
+  program_run measured = run({"/bin/sh", "-c",
+                              program_path(native_build(), "blockmeter") + " " + disk.node + " >" + capture + " 2>&1"});
+  ASSERT_EQ(0, measured.status) << read_file(capture);
+  program_run summary = run_report({capture});
+  EXPECT_EQ(0, summary.status) << summary.err;
+  EXPECT_NE(std::string::npos, summary.out.find("\n  behaves like: rotating (")) << summary.out;
+  EXPECT_NE(std::string::npos, summary.out.find("\n  rotation: ")) << summary.out;
+  program_run json = run_report({"--json", capture});
+  ASSERT_EQ(0, json.status) << json.err;
+  nlohmann::json rotation = nlohmann::json::parse(json.out)["files"][0]["drives"][0]["device_model"]["rotation"];
+  ASSERT_TRUE(rotation.is_object()) << json.out.substr(0, 2000);
+  EXPECT_NEAR(15000, rotation["measured_rpm"].get<double>(), 1500) << summary.out;
+}
 
 }  // namespace
