@@ -336,10 +336,10 @@ TEST(report_e2e, html_page_fetches_nothing_and_shows_charts_and_rows_in_a_browse
   EXPECT_EQ(1u, count_of(dom.out, "id=\"sequential-chart\""));
   EXPECT_EQ(1u, count_of(dom.out, "id=\"random-chart\""));
   // Points: 20 + 11, 20 + 10 and 20 + 11 rows. Table rows: per drive its
-  // geometry and five figures, and for each of its two tables a header and
-  // the rows.
+  // geometry, five figures and what it behaves like, and for each of its two
+  // tables a header and the rows.
   EXPECT_EQ(92u, count_of(dom.out, "class=\"point"));
-  EXPECT_EQ(3 * 6 + 6 + 92u, count_of(dom.out, "<tr>"));
+  EXPECT_EQ(3 * 7 + 6 + 92u, count_of(dom.out, "<tr>"));
 
   // A blank page of the same size gives the same picture every time; the
   // report's must differ from it and carry more.
