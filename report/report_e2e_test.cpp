@@ -368,7 +368,7 @@ TEST(report_e2e, compare_tells_a_slower_device_from_the_noise_of_its_runs) {
     std::vector<std::string> lines = split_lines(result.out);
     ASSERT_EQ("file,test,blocks_per_read,range_blocks,base_runs,base_us_per_read,base_min_us,base_max_us,runs,"
               "us_per_read,min_us,max_us,delta_pct,p_value,verdict,flags,bytes_per_read,range_bytes,base_file,"
-              "base_root",
+              "base_root,metric",
               lines[0]);
     int rows = 0, expected = 0;
     for (size_t i = 1; i < lines.size(); ++i) {
@@ -376,7 +376,8 @@ TEST(report_e2e, compare_tells_a_slower_device_from_the_noise_of_its_runs) {
       std::stringstream record(lines[i]);
       for (std::string field; std::getline(record, field, ',');) fields.push_back(field);
       if (lines[i].back() == ',') fields.push_back("");
-      ASSERT_EQ(20u, fields.size()) << lines[i];
+      ASSERT_EQ(21u, fields.size()) << lines[i];
+      EXPECT_EQ("mean", fields[20]) << lines[i];
       EXPECT_EQ("4", fields[4]) << lines[i];
       EXPECT_EQ("4", fields[8]) << lines[i];
       if (fields[15].find("coarse") != std::string::npos) continue;
