@@ -348,7 +348,8 @@ TEST(compare, the_verdict_follows_the_metric_compared) {
     compare_sides(&a, &b, default_alpha, &c);
     for (const compared_table *table : {&c.sequential, &c.random})
       for (const compared_row &row : table->rows) {
-        EXPECT_EQ(m.verdict, row.verdict) << metric_name(m.metric) << ", " << row.bytes << " bytes: p " << row.p;
+        EXPECT_EQ(m.verdict, row.verdict)
+            << metric_name(m.metric) << ", " << row.bytes << " bytes: p " << row.p;
       }
     EXPECT_EQ(m.verdict, c.random.overall_verdict) << metric_name(m.metric);
     EXPECT_EQ("", metric_note(&c)) << "every run has every row's times";
@@ -370,8 +371,8 @@ TEST(compare, the_verdict_follows_the_metric_compared) {
   EXPECT_EQ(verdict_slower, left_out.verdict);
   EXPECT_NEAR(2.0 / 126, left_out.p, 1e-12);
   EXPECT_EQ(
-      "compared by p99, but blockmeter printed no read times for 1 row of base's runs and 0 rows of new's: each "
-      "such row is compared over the runs that have them",
+      "compared by p99, but blockmeter printed no read times for 1 row of base's runs and 0 rows of new's: "
+      "each such row is compared over the runs that have them",
       metric_note(&c));
   // The text, the CSV and the JSON say what was compared.
   std::vector<comparison> one = {c};
@@ -381,7 +382,8 @@ TEST(compare, the_verdict_follows_the_metric_compared) {
   ASSERT_EQ(0, write_compare_json(&one, default_alpha, &json, &why));
   EXPECT_EQ(2u, count_in(text.text, "  base p99 us  ")) << text.text;
   EXPECT_EQ(2u, count_in(text.text, "  new p99 us  "));
-  EXPECT_NE(std::string::npos, text.text.find("\np99 us: the median over the runs of each run's 99th percentile"));
+  EXPECT_NE(std::string::npos,
+            text.text.find("\np99 us: the median over the runs of each run's 99th percentile"));
   EXPECT_NE(std::string::npos, text.text.find("\nnote: " + metric_note(&c) + "\n"));
   EXPECT_EQ(4u, count_in(csv.text, ",p99\r\n")) << csv.text;
   EXPECT_NE(std::string::npos, json.text.find("\"metric\": \"p99\",")) << json.text.substr(0, 300);

@@ -64,7 +64,8 @@ constexpr int ask_report = 0, ask_help = 1, ask_version = 2;
 // Fills *options from the command line, and *asked with what it asks.
 // Returns 0, or -1 with *why saying what is wrong with it.
 static int parse_options(int argc, char **argv, report_options *options, int *asked, std::string *why) {
-  bool only_files = false, output_named = false, alpha_given = false, metric_given = false, form_named = false;
+  bool only_files = false, output_named = false, alpha_given = false, metric_given = false,
+       form_named = false;
   *asked = ask_report;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];

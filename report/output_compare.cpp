@@ -138,7 +138,8 @@ static void write_table_text(const comparison *c, bool random, std::string *out)
   const compared_table *table = random ? &c->random : &c->sequential;
   std::string head = value_head(c, &plain_symbols);
   std::vector<std::vector<std::string>> rows = {
-      {random ? "random reads" : "sequential reads", "base " + head, "new " + head, "delta", "p", "runs", ""}};
+      {random ? "random reads" : "sequential reads", "base " + head, "new " + head, "delta", "p", "runs",
+       ""}};
   for (const compared_row &row : table->rows)
     rows.push_back({row_label(c, &row, random), side_median_text(row.base, &plain_symbols),
                     side_median_text(row.other, &plain_symbols), delta_text(&row),
@@ -178,8 +179,8 @@ int write_compare_text(const std::vector<comparison> *comparisons, double alpha,
     if (drain_sink(out, false, why) != 0) return -1;
   }
   std::string key = metric == metric_mean ? "us/read: the median time per read over the runs"
-                                           : value_head(first, &plain_symbols) + ": the median over the runs of " +
-                                                 value_words(metric);
+                                          : value_head(first, &plain_symbols) + ": the median over the runs of " +
+                                                value_words(metric);
   *text += "\n" + key +
            ", +- the larger distance from it to the smallest or "
            "largest run, in % of it.\ndelta: new's median against base's (+: new is slower per read); ~: no "
@@ -200,7 +201,8 @@ int write_compare_text(const std::vector<comparison> *comparisons, double alpha,
 int write_compare_csv(const std::vector<comparison> *comparisons, double, report_sink *out, std::string *why) {
   out->text +=
       "file,test,blocks_per_read,range_blocks,base_runs,base_us_per_read,base_min_us,base_max_us,runs,us_per_read,"
-      "min_us,max_us,delta_pct,p_value,verdict,flags,bytes_per_read,range_bytes,base_file,base_root,metric\r\n";
+      "min_us,max_us,delta_pct,p_value,verdict,flags,bytes_per_read,range_bytes,base_file,base_root,"
+      "metric\r\n";
   for (const comparison &c : *comparisons) {
     // Every row of a comparison with a side blockmeter warned of, as the
     // plain CSV flags every row of such a drive.
@@ -240,7 +242,8 @@ int write_compare_csv(const std::vector<comparison> *comparisons, double, report
                                 csv_field(c.base->input->name),
                                 csv_field(c.base->group.runs[0].drive->root),
                                 metric_name(c.base->metric)};
-        for (const std::string &field : fields) out->text += field + (&field == &std::end(fields)[-1] ? "\r\n" : ",");
+        for (const std::string &field : fields)
+          out->text += field + (&field == &std::end(fields)[-1] ? "\r\n" : ",");
         if (drain_sink(out, false, why) != 0) return -1;
       }
   }
@@ -318,8 +321,9 @@ int write_compare_json(const std::vector<comparison> *comparisons, double alpha,
                     {"random", table_json(&c, &c.random, true)}});
   }
   row_metric metric = comparisons->empty() ? metric_mean : (*comparisons)[0].base->metric;
-  std::string tested = metric == metric_mean ? "us per read" : std::string("each run's ") + metric_name(metric) +
-                                                                   " of the times of its reads, in us";
+  std::string tested = metric == metric_mean ? "us per read"
+                                             : std::string("each run's ") + metric_name(metric) +
+                                                   " of the times of its reads, in us";
   json document = {{"generator", "blockmeter-report " BLOCKMETER_VERSION},
                    {"metric", metric_name(metric)},
                    {"test", "Mann-Whitney U, two-sided, of " + tested},
@@ -349,7 +353,8 @@ static void write_table_html(const comparison *c, bool random, std::string *out)
   *out += std::string("<table class=\"comparison ") + (random ? "random" : "sequential") + "\">\n<caption>" +
           (random ? "Random reads" : "Sequential reads") + "</caption>\n<thead>" +
           html_header_row({random ? "range" : "read size", ("base " + value_head(c, &rich_symbols)).c_str(),
-                           ("new " + value_head(c, &rich_symbols)).c_str(), "delta", "p", "runs", "verdict", "flags"}) +
+                           ("new " + value_head(c, &rich_symbols)).c_str(), "delta", "p", "runs", "verdict",
+                           "flags"}) +
           "</thead>\n<tbody>\n";
   for (const compared_row &row : table->rows) {
     std::string flags = flag_text(compared_flags(&row));
@@ -375,15 +380,14 @@ int write_compare_html(const std::vector<comparison> *comparisons, double alpha,
   const compare_side *base = (*comparisons)[0].base;
   std::string compared = base->metric == metric_mean
                              ? "the median time per read over the runs"
-                             : std::string("the median over the runs of ") + value_words(base->metric) + " (" +
-                                   metric_name(base->metric) + ")";
-  start_html_page("blockmeter comparison: " + escape_xml(base->input->name),
-                  "Each new file's runs against the base's, row by row: " + escape_xml(compared) +
+                             : std::string("the median over the runs of ") + value_words(base->metric) +
+                                   " (" + metric_name(base->metric) + ")";
+  std::string intro = "Each new file's runs against the base's, row by row: " + escape_xml(compared) +
                       " with its spread, the change in per cent of the base's, and the p-value of a two-sided "
-                  "Mann\xe2\x80\x93Whitney U test of the two sides' times; ~ where it cannot tell the change from "
-                  "noise at p &lt; " +
-                      format_shortest(alpha) + ". Read by blockmeter-report " BLOCKMETER_VERSION ".",
-                  text);
+                      "Mann\xe2\x80\x93Whitney U test of the two sides' times; ~ where it cannot tell the change "
+                      "from noise at p &lt; " +
+                      format_shortest(alpha) + ". Read by blockmeter-report " BLOCKMETER_VERSION ".";
+  start_html_page("blockmeter comparison: " + escape_xml(base->input->name), intro, text);
   std::vector<chart_drive> drives;
   compare_chart_drives(comparisons, &drives);
   if (write_svg(&drives, false, out, why) != 0) return -1;

@@ -37,7 +37,8 @@ int write_csv_rows(const report_input *input, const report_drive *drive, report_
                               csv_field(drive->device)};
       for (const std::string &field : fields) out->text += field + ",";
       // Each time exactly as blockmeter printed it; empty where it printed none.
-      for (int t = 0; t < read_time_count; ++t) out->text += row.read_us_text[t] + (t + 1 < read_time_count ? "," : "\r\n");
+      for (int t = 0; t < read_time_count; ++t)
+        out->text += row.read_us_text[t] + (t + 1 < read_time_count ? "," : "\r\n");
     }
   return drain_sink(out, false, why);
 }

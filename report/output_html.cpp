@@ -88,11 +88,12 @@ static std::string rows_table_head(const std::vector<const char *> &names, bool 
 
 static void write_rows_table(const report_drive *drive, bool random, std::string *out) {
   const report_table *table = random ? &drive->random : &drive->sequential;
-  bool timed = std::any_of(table->rows.begin(), table->rows.end(), [](const report_row &row) { return row.timed; });
+  bool timed =
+      std::any_of(table->rows.begin(), table->rows.end(), [](const report_row &row) { return row.timed; });
   *out += std::string("<table class=\"rows ") + (random ? "random" : "sequential") + (timed ? " timed" : "") +
           "\">\n<caption>" + (random ? "Random read test" : "Multisector read test") + "</caption>\n<thead>" +
-          rows_table_head({random ? "range, blocks" : "blocks per read", random ? "range" : "bytes per read", "reads",
-                           "ms", "MiB/s", "\xc2\xb5s per read", "reads per second", "flags"},
+          rows_table_head({random ? "range, blocks" : "blocks per read", random ? "range" : "bytes per read",
+                           "reads", "ms", "MiB/s", "\xc2\xb5s per read", "reads per second", "flags"},
                           timed) +
           "</thead>\n<tbody>\n";
   for (const report_row &row : table->rows) {
@@ -105,12 +106,13 @@ static void write_rows_table(const report_drive *drive, bool random, std::string
             html_cell(f.measured ? format_fixed(f.iops, 1) : "") + html_cell(flag_text(f.flags), "text");
     // Each time as blockmeter printed it; a slow first read stands out.
     for (int t = 0; timed && t < read_time_count; ++t)
-      *out += html_cell(escape_xml(row.read_us_text[t]), t == read_first && is_slow_first_read(&row) ? "slow-first"
-                                                                                                      : "times");
+      *out += html_cell(escape_xml(row.read_us_text[t]),
+                        t == read_first && is_slow_first_read(&row) ? "slow-first" : "times");
     *out += "</tr>\n";
   }
   *out += "</tbody>\n</table>\n";
-  if (std::any_of(table->rows.begin(), table->rows.end(), [](const report_row &row) { return is_slow_first_read(&row); }))
+  if (std::any_of(table->rows.begin(), table->rows.end(),
+                  [](const report_row &row) { return is_slow_first_read(&row); }))
     *out += "<p class=\"note\">A first read in red took over " + format_general(slow_first_read_ratio, 6) +
             " times its row's median and over " + format_general(slow_first_read_us / 1000, 6) +
             " ms: the device may have been idle or asleep.</p>\n";
@@ -127,8 +129,8 @@ static void write_run_rows_table(const drive_group *group, bool random, std::str
   *out += std::string("<table class=\"rows ") + (random ? "random" : "sequential") + (timed ? " timed" : "") +
           "\">\n<caption>" + (random ? "Random read test" : "Multisector read test") + ": medians of " +
           count_of((int64_t)group->runs.size(), "run") + "</caption>\n<thead>" +
-          rows_table_head({random ? "range, blocks" : "blocks per read", random ? "range" : "bytes per read", "runs",
-                           "\xc2\xb5s per read", "smallest", "largest", "spread", "MiB/s", "flags"},
+          rows_table_head({random ? "range, blocks" : "blocks per read", random ? "range" : "bytes per read",
+                           "runs", "\xc2\xb5s per read", "smallest", "largest", "spread", "MiB/s", "flags"},
                           timed) +
           "</thead>\n<tbody>\n";
   for (const run_row &row : rows) {

@@ -138,8 +138,8 @@ static int write_chart(const chart *c, double x0, report_sink *sink, std::string
   std::string y_ticks;
   int y_tick_count = (int)std::lround(s.y_top / s.y_step);
   for (int i = 0; i <= y_tick_count; ++i)
-    write_y_tick(bottom - (bottom - plot_top) * i / y_tick_count, format_general(i * s.y_step, 6), "grid", left,
-                 right, &y_ticks);
+    write_y_tick(bottom - (bottom - plot_top) * i / y_tick_count, format_general(i * s.y_step, 6), "grid",
+                 left, right, &y_ticks);
   write_axes(c, s.lo, s.hi, 0, y_ticks, left, right, bottom, out);
   auto place_x = [&](double x) { return left + (right - left) * (std::log2(x) - s.lo) / (s.hi - s.lo); };
   auto place_y = [&](double y) { return bottom - (bottom - plot_top) * std::min(y, s.y_top) / s.y_top; };
@@ -264,8 +264,8 @@ constexpr double widest_box = 18;
 constexpr double shortest_time_us = 0.1;
 
 struct time_box {
-  double x;                                // the range in bytes
-  std::array<double, read_time_count> us;  // each time, the median over runs
+  double x;                                     // the range in bytes
+  std::array<double, read_time_count> us;       // each time, the median over runs
   double p50_low, p50_high, p99_low, p99_high;  // the runs' smallest and largest p50 and p99
   bool failed;
   std::string tip;
@@ -284,9 +284,14 @@ static void make_time_boxes(const chart_drive *entry, std::vector<time_box> *box
   for (const run_row &row : rows) {
     double range_bytes = bytes_of_blocks(row.first, drive->block_size);
     if (row.timed_runs == 0 || range_bytes <= 0) continue;
-    time_box box = {range_bytes, {}, time_on_scale(row.min_read_us[read_p50]),
-                    time_on_scale(row.max_read_us[read_p50]), time_on_scale(row.min_read_us[read_p99]),
-                    time_on_scale(row.max_read_us[read_p99]), row.failed_reads, ""};
+    time_box box = {range_bytes,
+                    {},
+                    time_on_scale(row.min_read_us[read_p50]),
+                    time_on_scale(row.max_read_us[read_p50]),
+                    time_on_scale(row.min_read_us[read_p99]),
+                    time_on_scale(row.max_read_us[read_p99]),
+                    row.failed_reads,
+                    ""};
     for (int t = 0; t < read_time_count; ++t) box.us[t] = time_on_scale(row.median_read_us[t]);
     auto time = [&](int t) { return read_time_text(row.median_read_us[t], &rich_symbols); };
     box.tip = entry->label + ": range " + format_size(range_bytes) + ": p10 " + time(read_p10) + ", p25 " +
@@ -327,32 +332,34 @@ static void write_time_key(double x, bool banded, std::string *out) {
   const struct {
     const char *label;
     double y;
-  } marks[] = {{"max", top},        {"p99", top + 22},     {"p90", top + 46}, {"p75", top + 70},
+  } marks[] = {{"max", top},         {"p99", top + 22},  {"p90", top + 46}, {"p75", top + 70},
                {"median", top + 90}, {"p25", top + 110}, {"p10", top + 134}};
   auto y = [&](int i) { return num(marks[i].y); };
   *out += "<g class=\"key\" stroke=\"#555\">\n<line class=\"tail\" x1=\"" + num(mid) + "\" y1=\"" + y(0) +
-          "\" x2=\"" + num(mid) + "\" y2=\"" + y(2) + "\"/>\n<line class=\"whisker\" x1=\"" + num(mid) + "\" y1=\"" +
-          y(2) + "\" x2=\"" + num(mid) + "\" y2=\"" + y(6) + "\"/>\n";
+          "\" x2=\"" + num(mid) + "\" y2=\"" + y(2) + "\"/>\n<line class=\"whisker\" x1=\"" + num(mid) +
+          "\" y1=\"" + y(2) + "\" x2=\"" + num(mid) + "\" y2=\"" + y(6) + "\"/>\n";
   for (int i : {2, 6})
-    *out += "<line class=\"whisker\" x1=\"" + num(mid - w / 4) + "\" y1=\"" + y(i) + "\" x2=\"" + num(mid + w / 4) +
-            "\" y2=\"" + y(i) + "\"/>\n";
-  *out += "<rect class=\"iqr\" x=\"" + num(mid - w / 2) + "\" y=\"" + y(3) + "\" width=\"" + num(w) + "\" height=\"" +
-          num(marks[5].y - marks[3].y) + "\" fill=\"#555\"/>\n<line class=\"median\" x1=\"" + num(mid - w / 2) +
-          "\" y1=\"" + y(4) + "\" x2=\"" + num(mid + w / 2) + "\" y2=\"" + y(4) + "\"/>\n<path class=\"p99\" d=\"M" +
-          num(mid) + " " + num(marks[1].y - 4) + "l4 4l-4 4l-4 -4z\" fill=\"#555\"/>\n<circle class=\"max\" cx=\"" +
-          num(mid) + "\" cy=\"" + y(0) + "\" r=\"3\" fill=\"#ffffff\"/>\n";
+    *out += "<line class=\"whisker\" x1=\"" + num(mid - w / 4) + "\" y1=\"" + y(i) + "\" x2=\"" +
+            num(mid + w / 4) + "\" y2=\"" + y(i) + "\"/>\n";
+  *out += "<rect class=\"iqr\" x=\"" + num(mid - w / 2) + "\" y=\"" + y(3) + "\" width=\"" + num(w) +
+          "\" height=\"" + num(marks[5].y - marks[3].y) + "\" fill=\"#555\"/>\n<line class=\"median\" x1=\"" +
+          num(mid - w / 2) + "\" y1=\"" + y(4) + "\" x2=\"" + num(mid + w / 2) + "\" y2=\"" + y(4) +
+          "\"/>\n<path class=\"p99\" d=\"M" + num(mid) + " " + num(marks[1].y - 4) +
+          "l4 4l-4 4l-4 -4z\" fill=\"#555\"/>\n<circle class=\"max\" cx=\"" + num(mid) + "\" cy=\"" + y(0) +
+          "\" r=\"3\" fill=\"#ffffff\"/>\n";
   for (const auto &mark : marks)
-    *out += "<text class=\"key-label\" x=\"" + num(x + 26) + "\" y=\"" + num(mark.y + 4) + "\" stroke=\"none\">" +
-            mark.label + "</text>\n";
+    *out += "<text class=\"key-label\" x=\"" + num(x + 26) + "\" y=\"" + num(mark.y + 4) +
+            "\" stroke=\"none\">" + mark.label + "</text>\n";
   double below = marks[6].y + 30;
   *out += "<text class=\"key-label\" x=\"" + num(x) + "\" y=\"" + num(below) +
-          "\" stroke=\"none\">one box per range:</text>\n<text class=\"key-label\" x=\"" + num(x) + "\" y=\"" +
-          num(below + 15) + "\" stroke=\"none\">the times of its reads</text>\n";
+          "\" stroke=\"none\">one box per range:</text>\n<text class=\"key-label\" x=\"" + num(x) +
+          "\" y=\"" + num(below + 15) + "\" stroke=\"none\">the times of its reads</text>\n";
   if (banded)
     *out += "<rect class=\"band\" x=\"" + num(x) + "\" y=\"" + num(below + 30) +
-            "\" width=\"14\" height=\"24\" fill=\"#555\"/>\n<text class=\"key-label\" x=\"" + num(x + 20) + "\" y=\"" +
-            num(below + 40) + "\" stroke=\"none\">runs' smallest to</text>\n<text class=\"key-label\" x=\"" +
-            num(x + 20) + "\" y=\"" + num(below + 55) + "\" stroke=\"none\">largest median, p99</text>\n";
+            "\" width=\"14\" height=\"24\" fill=\"#555\"/>\n<text class=\"key-label\" x=\"" + num(x + 20) +
+            "\" y=\"" + num(below + 40) +
+            "\" stroke=\"none\">runs' smallest to</text>\n<text class=\"key-label\" x=\"" + num(x + 20) +
+            "\" y=\"" + num(below + 55) + "\" stroke=\"none\">largest median, p99</text>\n";
   *out += "</g>\n";
 }
 
@@ -365,15 +372,17 @@ static void write_time_box(const time_box *box, double cx, double w, const char 
   *out += "<g class=\"box\"><title>" + escape_xml(box->tip) + "</title>\n<line class=\"tail\" x1=\"" + x +
           "\" y1=\"" + y(read_p90) + "\" x2=\"" + x + "\" y2=\"" + y(read_max) + "\"/>\n";
   for (auto [from, to] : {std::pair{read_p90, read_p75}, std::pair{read_p25, read_p10}})
-    *out += "<line class=\"whisker\" x1=\"" + x + "\" y1=\"" + y(from) + "\" x2=\"" + x + "\" y2=\"" + y(to) + "\"/>\n";
+    *out += "<line class=\"whisker\" x1=\"" + x + "\" y1=\"" + y(from) + "\" x2=\"" + x + "\" y2=\"" + y(to) +
+            "\"/>\n";
   for (int t : {read_p10, read_p90})
-    *out += "<line class=\"whisker\" x1=\"" + num(cx - w / 4) + "\" y1=\"" + y(t) + "\" x2=\"" + num(cx + w / 4) +
-            "\" y2=\"" + y(t) + "\"/>\n";
-  *out += "<rect class=\"iqr\" x=\"" + left + "\" y=\"" + y(read_p75) + "\" width=\"" + num(w) + "\" height=\"" +
-          num(place_y(box->us[read_p25]) - place_y(box->us[read_p75])) + "\" fill=\"" + colour +
-          "\"/>\n<line class=\"median\" x1=\"" + left + "\" y1=\"" + y(read_p50) + "\" x2=\"" + right + "\" y2=\"" +
-          y(read_p50) + "\"/>\n<path class=\"p99\" d=\"M" + x + " " + num(place_y(box->us[read_p99]) - 4) +
-          "l4 4l-4 4l-4 -4z\" fill=\"" + colour + "\"/>\n<circle class=\"max\" cx=\"" + x + "\" cy=\"" + y(read_max) +
+    *out += "<line class=\"whisker\" x1=\"" + num(cx - w / 4) + "\" y1=\"" + y(t) + "\" x2=\"" +
+            num(cx + w / 4) + "\" y2=\"" + y(t) + "\"/>\n";
+  *out += "<rect class=\"iqr\" x=\"" + left + "\" y=\"" + y(read_p75) + "\" width=\"" + num(w) +
+          "\" height=\"" + num(place_y(box->us[read_p25]) - place_y(box->us[read_p75])) + "\" fill=\"" +
+          colour + "\"/>\n<line class=\"median\" x1=\"" + left + "\" y1=\"" + y(read_p50) + "\" x2=\"" +
+          right + "\" y2=\"" + y(read_p50) + "\"/>\n<path class=\"p99\" d=\"M" + x + " " +
+          num(place_y(box->us[read_p99]) - 4) + "l4 4l-4 4l-4 -4z\" fill=\"" + colour +
+          "\"/>\n<circle class=\"max\" cx=\"" + x + "\" cy=\"" + y(read_max) +
           "\" r=\"3\" fill=\"#ffffff\"/>\n";
   if (box->failed)
     *out += "<path class=\"failed\" d=\"M" + num(cx - 6) + " " + num(place_y(box->us[read_p50]) - 6) +
@@ -398,7 +407,8 @@ static int write_time_chart(const std::vector<chart_drive> *drives, double y0, r
     banded = banded || ((*drives)[i].group->runs.size() > 1 && boxes.size() > 1);
     for (const time_box &box : boxes) {
       x_min = std::min(x_min, box.x), x_max = std::max(x_max, box.x);
-      y_min = std::min({y_min, box.us[read_p10], box.p50_low}), y_max = std::max({y_max, box.us[read_max], box.p99_high});
+      y_min = std::min({y_min, box.us[read_p10], box.p50_low}),
+      y_max = std::max({y_max, box.us[read_max], box.p99_high});
     }
   }
   int lo = (int)std::floor(std::log2(x_min)), hi = (int)std::ceil(std::log2(x_max));
@@ -410,7 +420,9 @@ static int write_time_chart(const std::vector<chart_drive> *drives, double y0, r
   // Half a step of x inside the frame at each end, so that the boxes at the
   // ends are whole.
   double pad = (right - left) / (hi - lo + 1) / 2;
-  auto place_x = [&](double x) { return left + pad + (right - left - 2 * pad) * (std::log2(x) - lo) / (hi - lo); };
+  auto place_x = [&](double x) {
+    return left + pad + (right - left - 2 * pad) * (std::log2(x) - lo) / (hi - lo);
+  };
   auto place_y = [&](double us) {
     return bottom - (bottom - plot_top) * (std::log10(time_on_scale(us)) - y_lo) / (y_hi - y_lo);
   };
@@ -420,8 +432,8 @@ static int write_time_chart(const std::vector<chart_drive> *drives, double y0, r
     for (int step = 1; step <= (power < y_hi ? 9 : 1); ++step) {
       double us = step * std::pow(10.0, power);
       bool labelled = step == 1 || ((step == 2 || step == 5) && y_hi - y_lo <= 3);
-      write_y_tick(place_y(us), labelled ? time_tick_label(us) : "", step == 1 ? "grid" : "grid minor", left, right,
-                   &y_ticks);
+      write_y_tick(place_y(us), labelled ? time_tick_label(us) : "", step == 1 ? "grid" : "grid minor", left,
+                   right, &y_ticks);
     }
   chart c = {"read-time-chart",
              "Time of one read",
@@ -438,15 +450,16 @@ static int write_time_chart(const std::vector<chart_drive> *drives, double y0, r
   double width = std::min(widest_box, 0.75 * share);
   for (size_t i = 0; i < drives->size(); ++i) {
     const char *colour = drive_colour(i);
-    *out += "<g class=\"drive\" stroke=\"" + std::string(colour) + "\">\n<title>" + escape_xml((*drives)[i].label) +
-            "</title>\n";
+    *out += "<g class=\"drive\" stroke=\"" + std::string(colour) + "\">\n<title>" +
+            escape_xml((*drives)[i].label) + "</title>\n";
     make_time_boxes(&(*drives)[i], &boxes);
     double offset = place[i] < 0 ? 0 : (place[i] - (boxed - 1) / 2.0) * share;
     auto centre = [&](const time_box &box) { return place_x(box.x) + offset; };
     if ((*drives)[i].group->runs.size() > 1 && boxes.size() > 1) {
       std::vector<const time_box *> sorted;
       for (const time_box &box : boxes) sorted.push_back(&box);
-      std::stable_sort(sorted.begin(), sorted.end(), [](const time_box *a, const time_box *b) { return a->x < b->x; });
+      std::stable_sort(sorted.begin(), sorted.end(),
+                       [](const time_box *a, const time_box *b) { return a->x < b->x; });
       for (auto [low, high] : {std::pair{&time_box::p50_low, &time_box::p50_high},
                                std::pair{&time_box::p99_low, &time_box::p99_high}}) {
         *out += "<polygon class=\"band\" fill=\"" + std::string(colour) + "\" points=\"";
@@ -512,8 +525,9 @@ int write_svg(const std::vector<chart_drive> *drives, bool standalone, report_si
            "font-weight:bold}.better{font-size:12px;fill:#555}.axis-title{font-size:13px}.tick{fill:#333}"
            ".curve{fill:none;stroke-width:1.5}.band{stroke:none;fill-opacity:0.18}.point{stroke-width:1.5}"
            ".peak{stroke-width:1.5}.peak-label{font-size:11px}.failed{stroke:#000;stroke-width:1.5}" +
-           std::string(timed ? ".minor{stroke:#f2f2f2}.iqr{fill-opacity:0.3;stroke-width:1.5}.median{stroke-width:2.5}"
-                               ".whisker{stroke-width:1.2}.tail{stroke-width:1;stroke-dasharray:2 2}.p99{stroke-width:1}"
+           std::string(timed ? ".minor{stroke:#f2f2f2}.iqr{fill-opacity:0.3;stroke-width:1.5}"
+                               ".median{stroke-width:2.5}.whisker{stroke-width:1.2}"
+                               ".tail{stroke-width:1;stroke-dasharray:2 2}.p99{stroke-width:1}"
                                ".max{stroke-width:1.5}.key-label{font-size:12px;fill:#333}"
                              : "") +
            "</style>\n"

@@ -176,7 +176,8 @@ TEST(output, every_form_gives_the_read_times_as_blockmeter_printed_them) {
   std::vector<report_input> inputs = {parse_named("emulated", capture)};
   auto lines = read_time_lines(capture);
   ASSERT_EQ(37u, lines.size());
-  const std::vector<std::string> keys = {"first", "min", "p10", "p25", "p50", "p75", "p90", "p99", "p999", "max"};
+  const std::vector<std::string> keys = {"first", "min", "p10", "p25",  "p50",
+                                         "p75",   "p90", "p99", "p999", "max"};
   report_sink csv, json, html;
   ASSERT_EQ(0, write_csv(&inputs, &csv, &why));
   ASSERT_EQ(0, write_json(&inputs, &json, &why));
@@ -223,7 +224,8 @@ TEST(output, every_form_gives_the_read_times_as_blockmeter_printed_them) {
   EXPECT_EQ(2, widest["read_us_runs"]);
   report_sink summary;
   ASSERT_EQ(0, write_summary(&runs, &summary, &why));
-  EXPECT_NE(std::string::npos, summary.text.find("  runs  p50 us  p99 us\n    range 32 MiB  ")) << summary.text;
+  EXPECT_NE(std::string::npos, summary.text.find("  runs  p50 us  p99 us\n    range 32 MiB  "))
+      << summary.text;
   EXPECT_NE(std::string::npos, summary.text.find("     2    71.7   167.6  coarse\n")) << summary.text;
 
   // A capture without them: no columns in the page.

@@ -317,7 +317,8 @@ std::vector<double> attribute_numbers(const std::string &file, const std::string
     std::string value = out.substr(at + 2, out.find('"', at + 2) - at - 2);
     char *end = nullptr;
     numbers.push_back(std::strtod(value.c_str(), &end));
-    EXPECT_TRUE(!value.empty() && *end == '\0' && std::isfinite(numbers.back())) << expression << ": " << value;
+    EXPECT_TRUE(!value.empty() && *end == '\0' && std::isfinite(numbers.back()))
+        << expression << ": " << value;
   }
   return numbers;
 }
@@ -337,7 +338,8 @@ TEST(report_e2e, svg_has_a_box_per_random_row_with_read_times) {
   const size_t boxes[] = {17, 0, 0, 16};
   EXPECT_EQ("4", xpath(svg, "count(//*[@id='read-time-chart']/*[@class='drive'])"));
   for (size_t drive = 0; drive < 4; ++drive) {
-    std::string box = "//*[@id='read-time-chart']/*[@class='drive'][" + std::to_string(drive + 1) + "]/*[@class='box']";
+    std::string box =
+        "//*[@id='read-time-chart']/*[@class='drive'][" + std::to_string(drive + 1) + "]/*[@class='box']";
     EXPECT_EQ(std::to_string(boxes[drive]), xpath(svg, "count(" + box + ")")) << "drive " << drive;
     if (boxes[drive] == 0) continue;
     std::vector<double> x = attribute_numbers(svg, box + "/*[@class='iqr']/@x"),
@@ -349,7 +351,8 @@ TEST(report_e2e, svg_has_a_box_per_random_row_with_read_times) {
     for (size_t i = 0; i < x.size(); ++i) {
       EXPECT_TRUE(i == 0 || x[i] < x[i - 1]) << "drive " << drive << ", box " << i;
       EXPECT_GE(height[i], 0) << "drive " << drive << ", box " << i;
-      EXPECT_TRUE(median[i] >= top[i] && median[i] <= top[i] + height[i]) << "drive " << drive << ", box " << i;
+      EXPECT_TRUE(median[i] >= top[i] && median[i] <= top[i] + height[i])
+          << "drive " << drive << ", box " << i;
     }
   }
 }

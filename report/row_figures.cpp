@@ -28,7 +28,8 @@ int find_metric(std::string_view name, row_metric *metric) {
   return -1;
 }
 
-bool row_value(const report_drive *drive, const report_row *row, bool random, row_metric metric, double *value) {
+bool row_value(const report_drive *drive, const report_row *row, bool random, row_metric metric,
+               double *value) {
   if (metric != metric_mean) {
     if (!row->timed) return false;
     *value = row->read_us[metric == metric_p50 ? read_p50 : read_p99];

@@ -44,4 +44,5 @@ int find_metric(std::string_view name, row_metric *metric);
 // it and the comparison tests it. Returns false, leaving *value as it was,
 // for a row without one: no reads measured (the mean), or no read times
 // printed (p50, p99).
-bool row_value(const report_drive *drive, const report_row *row, bool random, row_metric metric, double *value);
+bool row_value(const report_drive *drive, const report_row *row, bool random, row_metric metric,
+               double *value);

@@ -1,10 +1,9 @@
 // The times of single reads: their medians over runs, the figures of a table
 // and their words, against hand-worked values.
-#include "time_figures.h"
-
 #include <gtest/gtest.h>
 
 #include "test_data.h"
+#include "time_figures.h"
 
 namespace {
 
@@ -36,12 +35,12 @@ TEST(time_figures, a_first_read_is_slow_over_ten_times_its_median_and_over_one_m
     double first, p50;
     bool slow;
   } cases[] = {
-      {1100, 100, true},      // 11 times, 1.1 ms
-      {1100, 110, false},     // 10 times exactly
-      {999.9, 50, false},     // 20 times, under 1 ms
-      {1000, 50, false},      // 20 times, 1 ms exactly
-      {1000.1, 50, true},     // 20 times, just over 1 ms
-      {312000, 65, true},     // 4800 times
+      {1100, 100, true},   // 11 times, 1.1 ms
+      {1100, 110, false},  // 10 times exactly
+      {999.9, 50, false},  // 20 times, under 1 ms
+      {1000, 50, false},   // 20 times, 1 ms exactly
+      {1000.1, 50, true},  // 20 times, just over 1 ms
+      {312000, 65, true},  // 4800 times
   };
   for (const auto &c : cases) {
     report_row row = timed_row(16, c.first, c.p50, c.p50);
@@ -83,11 +82,10 @@ TEST(runs, each_read_time_is_its_median_over_the_runs_that_printed_it) {
 // slow first reads are range 8's in run 1 (1500 / 50 = 30 times) and range
 // 16's in run 2 (3000 / 100 = 30 times, and 3000.5 is more).
 TEST(time_figures, a_tables_ends_its_longest_tail_and_its_slowest_first_read) {
-  std::vector<report_drive> runs = {
-      drive_of({timed_row(16, 900, 100, 500), timed_row(8, 1500, 50, 400), timed_row(4, 900, 400, 3200),
-                timed_row(2, 100, 20, 60)}),
-      drive_of({timed_row(16, 3000.5, 100, 500), timed_row(8, 100, 50, 400), timed_row(4, 900, 400, 3200),
-                timed_row(2, 100, 20, 60)})};
+  std::vector<report_drive> runs = {drive_of({timed_row(16, 900, 100, 500), timed_row(8, 1500, 50, 400),
+                                              timed_row(4, 900, 400, 3200), timed_row(2, 100, 20, 60)}),
+                                    drive_of({timed_row(16, 3000.5, 100, 500), timed_row(8, 100, 50, 400),
+                                              timed_row(4, 900, 400, 3200), timed_row(2, 100, 20, 60)})};
   drive_group group = group_of(&runs);
   std::vector<run_row> rows;
   std::string problem;
@@ -146,21 +144,27 @@ TEST(time_figures, the_figures_of_a_real_run_in_words) {
   for (const figure_text &text : texts)
     lines.push_back(std::string(text.random ? "random " : "sequential ") + text.label + ": " + text.text);
   const std::vector<std::string> expected = {
-      "sequential read time, smallest reads: median 301.6 us, p99 1.94 ms (1 block, 512 B per read; smallest of "
+      "sequential read time, smallest reads: median 301.6 us, p99 1.94 ms (1 block, 512 B per read; smallest "
+      "of "
       "20 rows with read times)",
-      "sequential read time, largest reads: median 1.63 ms, p99 10.8 ms (200 blocks, 100 KiB per read; largest "
+      "sequential read time, largest reads: median 1.63 ms, p99 10.8 ms (200 blocks, 100 KiB per read; "
+      "largest "
       "of 20 rows with read times)",
       "sequential longest tail: p99 8.67 ms, 30 times the median 287.2 us (32 blocks, 16 KiB per read; the "
       "largest p99/p50 of 20 rows with read times)",
-      "sequential slow first read: the first read took 17.2 ms, 60 times its row's median: the device may have "
+      "sequential slow first read: the first read took 17.2 ms, 60 times its row's median: the device may "
+      "have "
       "been idle or asleep (32 blocks, 16 KiB per read; 17 more rows alike)",
-      "random read time, widest range: median 12.8 ms, p99 20.9 ms (range 64 MiB, 131072 blocks; widest of 17 "
+      "random read time, widest range: median 12.8 ms, p99 20.9 ms (range 64 MiB, 131072 blocks; widest of "
+      "17 "
       "rows with read times)",
-      "random read time, narrowest range: median 300.5 us, p99 2.26 ms (range 1 KiB, 2 blocks; narrowest of 17 "
+      "random read time, narrowest range: median 300.5 us, p99 2.26 ms (range 1 KiB, 2 blocks; narrowest of "
+      "17 "
       "rows with read times)",
       "random longest tail: p99 3.31 ms, 10.9 times the median 304.6 us (range 512 KiB, 1024 blocks; the "
       "largest p99/p50 of 17 rows with read times)",
-      "random slow first read: the first read took 8.81 ms, 29 times its row's median: the device may have been "
+      "random slow first read: the first read took 8.81 ms, 29 times its row's median: the device may have "
+      "been "
       "idle or asleep (range 512 KiB, 1024 blocks)"};
   EXPECT_EQ(expected, lines);
 }
