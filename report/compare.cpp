@@ -13,8 +13,9 @@ static std::string name_drive(const report_drive *drive) {
          std::to_string(drive->block_size) + " B" + (drive->device.empty() ? "" : ", reading " + drive->device);
 }
 
-int make_compare_side(const report_input *input, compare_side *side, std::string *why) {
+int make_compare_side(const report_input *input, compare_side *side, std::string *why, row_metric metric) {
   side->input = input;
+  side->metric = metric;
   side->group = drive_group{};
   for (const report_drive &drive : input->drives) {
     const report_drive *first = side->group.runs.empty() ? nullptr : side->group.runs[0].drive;
@@ -30,16 +31,22 @@ int make_compare_side(const report_input *input, compare_side *side, std::string
     return -1;
   }
   std::string unpaired;
-  if (pair_runs(&side->group, false, &side->sequential, &unpaired) != 0 ||
-      pair_runs(&side->group, true, &side->random, &unpaired) != 0) {
+  if (pair_runs(&side->group, false, &side->sequential, &unpaired, metric) != 0 ||
+      pair_runs(&side->group, true, &side->random, &unpaired, metric) != 0) {
     *why = "its runs do not pair: " + unpaired;
     return -1;
   }
   bool measured = false;
+  side->rows_without_value = 0;
   for (const std::vector<run_row> *table : {&side->sequential, &side->random})
-    for (const run_row &row : *table) measured = measured || !row.us.empty();
+    for (const run_row &row : *table) {
+      measured = measured || !row.us.empty();
+      side->rows_without_value += row.runs - (int)row.us.size();
+    }
   if (!measured) {
-    *why = "holds no rows with reads measured";
+    *why = metric == metric_mean ? "holds no rows with reads measured"
+                                 : std::string("holds no read times to compare by ") + metric_name(metric) +
+                                       " (blockmeter printed none: compare by the mean)";
     return -1;
   }
   return 0;
@@ -165,12 +172,12 @@ void compare_sides(const compare_side *base, const compare_side *other, double a
 }
 
 int compare_inputs(const std::vector<report_input> *inputs, double alpha, std::vector<compare_side> *sides,
-                   std::vector<comparison> *comparisons, std::vector<std::string> *whys) {
+                   std::vector<comparison> *comparisons, std::vector<std::string> *whys, row_metric metric) {
   sides->assign(inputs->size(), compare_side{});
   whys->assign(inputs->size(), std::string());
   int status = 0;
   for (size_t i = 0; i < inputs->size(); ++i)
-    if (make_compare_side(&(*inputs)[i], &(*sides)[i], &(*whys)[i]) != 0) status = -1;
+    if (make_compare_side(&(*inputs)[i], &(*sides)[i], &(*whys)[i], metric) != 0) status = -1;
   comparisons->clear();
   if (status != 0) return -1;
   comparisons->resize(sides->size() - 1);

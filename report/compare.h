@@ -1,5 +1,6 @@
 // Comparing runs of one drive (the base) with runs of another, or of the same
-// drive another time: row by row, the median time per read of each side, the
+// drive another time: row by row, the median over each side's runs of their
+// time per read (or of a percentile of the times of their single reads), the
 // change in per cent of the base's, and a rank test that tells a change from
 // the noise of the runs.
 #pragma once
@@ -13,17 +14,22 @@
 
 constexpr double default_alpha = 0.05;
 
-// One side of a comparison: the runs of one drive, all from one input.
+// One side of a comparison: the runs of one drive, all from one input, each
+// run's value of a row that of the metric compared (row_value).
 struct compare_side {
   const report_input *input;
+  row_metric metric;
   drive_group group;
   std::vector<run_row> sequential, random;
+  int rows_without_value;  // rows of its runs that have no value of the metric: not compared for that run
 };
 
-// Takes every drive of input as a run of one drive. Returns 0, or -1 with
-// *why when the input holds no runs, runs of more than one drive, or runs
-// whose rows do not pair.
-int make_compare_side(const report_input *input, compare_side *side, std::string *why);
+// Takes every drive of input as a run of one drive, to be compared by
+// metric. Returns 0, or -1 with *why when the input holds no runs, runs of
+// more than one drive, runs whose rows do not pair, or no row with a value of
+// the metric.
+int make_compare_side(const report_input *input, compare_side *side, std::string *why,
+                      row_metric metric = metric_mean);
 
 enum compare_verdict { verdict_same, verdict_slower, verdict_faster };
 
@@ -82,7 +88,8 @@ void compare_sides(const compare_side *base, const compare_side *other, double a
 // Returns 0, or -1 with (*whys)[i] saying why input i cannot be compared
 // (empty for each that can); every input is tried.
 int compare_inputs(const std::vector<report_input> *inputs, double alpha, std::vector<compare_side> *sides,
-                   std::vector<comparison> *comparisons, std::vector<std::string> *whys);
+                   std::vector<comparison> *comparisons, std::vector<std::string> *whys,
+                   row_metric metric = metric_mean);
 
 // The block size of a side's drive.
 int64_t side_block_size(const compare_side *side);

@@ -312,4 +312,86 @@ TEST(compare, a_table_has_one_verdict_from_its_whole_runs) {
   EXPECT_EQ(verdict_same, c.random.overall_verdict) << "p " << c.random.overall.p;
 }
 
+// Every row of d with read times: a median of 40 us and a p99 of p99 us.
+report_drive timed(report_drive d, double p99) {
+  for (report_table *table : {&d.sequential, &d.random})
+    for (report_row &row : table->rows) {
+      row.timed = true;
+      row.read_us = {50, 20, 30, 35, 40, 45, 50, p99, p99 + 10, p99 + 20};
+    }
+  return d;
+}
+
+// Five runs a side, every row 1000 reads in 200 ms: the means are the same
+// on both sides, and so are the medians of the reads, 40 us. The p99s are
+// 1000 to 1004 us against 2000 to 2004: by p99 new is slower on every row,
+// as far apart as 5 and 5 runs can be (p = 2 / 252), and by the other two
+// on none.
+TEST(compare, the_verdict_follows_the_metric_compared) {
+  std::string why;
+  report_input base = input("base", {}), other = input("new", {});
+  for (int i = 0; i < 5; ++i) {
+    base.drives.push_back(timed(drive("d", {{1000, 200}, {1000, 200}}), 1000 + i));
+    other.drives.push_back(timed(drive("d", {{1000, 200}, {1000, 200}}), 2000 + i));
+  }
+  const struct {
+    row_metric metric;
+    compare_verdict verdict;
+  } cases[] = {{metric_mean, verdict_same}, {metric_p50, verdict_same}, {metric_p99, verdict_slower}};
+  for (const auto &m : cases) {
+    compare_side a, b;
+    std::string problem;
+    ASSERT_TRUE(make_compare_side(&base, &a, &problem, m.metric) == 0 &&
+                make_compare_side(&other, &b, &problem, m.metric) == 0)
+        << problem;
+    comparison c;
+    compare_sides(&a, &b, default_alpha, &c);
+    for (const compared_table *table : {&c.sequential, &c.random})
+      for (const compared_row &row : table->rows) {
+        EXPECT_EQ(m.verdict, row.verdict)
+            << metric_name(m.metric) << ", " << row.bytes << " bytes: p " << row.p;
+      }
+    EXPECT_EQ(m.verdict, c.random.overall_verdict) << metric_name(m.metric);
+    EXPECT_EQ("", metric_note(&c)) << "every run has every row's times";
+  }
+
+  // One base run without times on a row: that row is compared over the
+  // other four (4 against 5 can still reach 0.05: p = 2 / 126), and a note
+  // says so.
+  base.drives[2].random.rows[0].timed = false;
+  compare_side a, b;
+  std::string problem;
+  ASSERT_TRUE(make_compare_side(&base, &a, &problem, metric_p99) == 0 &&
+              make_compare_side(&other, &b, &problem, metric_p99) == 0)
+      << problem;
+  comparison c;
+  compare_sides(&a, &b, default_alpha, &c);
+  const compared_row &left_out = c.random.rows[0];
+  EXPECT_EQ(4u, left_out.base->us.size());
+  EXPECT_EQ(verdict_slower, left_out.verdict);
+  EXPECT_NEAR(2.0 / 126, left_out.p, 1e-12);
+  EXPECT_EQ(
+      "compared by p99, but blockmeter printed no read times for 1 row of base's runs and 0 rows of new's: "
+      "each such row is compared over the runs that have them",
+      metric_note(&c));
+  // The text, the CSV and the JSON say what was compared.
+  std::vector<comparison> one = {c};
+  report_sink text, csv, json;
+  ASSERT_EQ(0, write_compare_text(&one, default_alpha, &text, &why));
+  ASSERT_EQ(0, write_compare_csv(&one, default_alpha, &csv, &why));
+  ASSERT_EQ(0, write_compare_json(&one, default_alpha, &json, &why));
+  EXPECT_EQ(2u, count_in(text.text, "  base p99 us  ")) << text.text;
+  EXPECT_EQ(2u, count_in(text.text, "  new p99 us  "));
+  EXPECT_NE(std::string::npos,
+            text.text.find("\np99 us: the median over the runs of each run's 99th percentile"));
+  EXPECT_NE(std::string::npos, text.text.find("\nnote: " + metric_note(&c) + "\n"));
+  EXPECT_EQ(4u, count_in(csv.text, ",p99\r\n")) << csv.text;
+  EXPECT_NE(std::string::npos, json.text.find("\"metric\": \"p99\",")) << json.text.substr(0, 300);
+
+  // A side without times cannot be compared by them.
+  report_input old = input("old", {drive("d", {{1000, 200}}), drive("d", {{1000, 200}})});
+  EXPECT_EQ(-1, make_compare_side(&old, &a, &problem, metric_p50));
+  EXPECT_EQ("holds no read times to compare by p50 (blockmeter printed none: compare by the mean)", problem);
+}
+
 }  // namespace

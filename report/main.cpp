@@ -19,7 +19,7 @@ constexpr int exit_usage = 2;
 
 constexpr const char *usage_text =
     "Usage: blockmeter-report [--csv | --json | --svg | --html] [-o FILE] [FILE...]\n"
-    "       blockmeter-report --compare [--alpha A] [FORMAT] [-o FILE] BASE NEW...\n"
+    "       blockmeter-report --compare [--alpha A] [--metric M] [FORMAT] [-o FILE] BASE NEW...\n"
     "       blockmeter-report --help | --version\n"
     "\n"
     "Reads blockmeter's standard output from each FILE (from standard input when\n"
@@ -46,6 +46,9 @@ constexpr const char *usage_text =
     "  --compare          compare the runs of BASE with those of each NEW\n"
     "  --alpha A          with --compare, the p-value under which a change is shown\n"
     "                     (default 0.05)\n"
+    "  --metric M         with --compare, what is compared of each run's row: mean\n"
+    "                     (its time per read, the default), or p50 or p99 of the\n"
+    "                     times of its single reads, where blockmeter printed them\n"
     "\n"
     "Rows under 100 ms are coarse (the 1 ms tick is over 1 % of their time); the\n"
     "per-drive figures leave them out, and rows whose reads failed.\n"
@@ -61,7 +64,8 @@ constexpr int ask_report = 0, ask_help = 1, ask_version = 2;
 // Fills *options from the command line, and *asked with what it asks.
 // Returns 0, or -1 with *why saying what is wrong with it.
 static int parse_options(int argc, char **argv, report_options *options, int *asked, std::string *why) {
-  bool only_files = false, output_named = false, alpha_given = false, form_named = false;
+  bool only_files = false, output_named = false, alpha_given = false, metric_given = false,
+       form_named = false;
   *asked = ask_report;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -86,6 +90,14 @@ static int parse_options(int argc, char **argv, report_options *options, int *as
       options->alpha = strtod(value.c_str(), &end);
       if (value.empty() || *end != '\0' || !(options->alpha > 0 && options->alpha < 1)) {
         *why = "--alpha needs a number between 0 and 1, not '" + value + "'";
+        return -1;
+      }
+    } else if (arg == "--metric" || arg.starts_with("--metric=")) {
+      std::string value =
+          arg.starts_with("--metric=") ? arg.substr(strlen("--metric=")) : i + 1 < argc ? argv[++i] : "";
+      metric_given = true;
+      if (find_metric(value, &options->metric) != 0) {
+        *why = "--metric needs mean, p50 or p99, not '" + value + "'";
         return -1;
       }
     } else if (arg == "-o" || arg == "--output" || arg.starts_with("--output=")) {
@@ -120,6 +132,10 @@ static int parse_options(int argc, char **argv, report_options *options, int *as
   }
   if (alpha_given && !options->compare) {
     *why = "--alpha is for --compare alone";
+    return -1;
+  }
+  if (metric_given && !options->compare) {
+    *why = "--metric is for --compare alone";
     return -1;
   }
   if (options->compare && options->files.size() < 2) {

@@ -62,15 +62,16 @@ int compare_drives(const report_options *options, bool stdout_open, bool *wrong_
   std::vector<compare_side> sides;
   std::vector<comparison> comparisons;
   std::vector<std::string> whys;
-  if (compare_inputs(&inputs, options->alpha, &sides, &comparisons, &whys) != 0) {
+  if (compare_inputs(&inputs, options->alpha, &sides, &comparisons, &whys, options->metric) != 0) {
     for (size_t i = 0; i < whys.size(); ++i)
       if (!whys[i].empty()) tell(input_name(options->files[i]), "cannot compare: " + whys[i]);
     return -1;
   }
   for (size_t i = 0; i < comparisons.size(); ++i) {
     const comparison *c = &comparisons[i];
-    std::string name = input_name(options->files[i + 1]), pairing = pairing_note(c);
-    if (!pairing.empty()) tell(name, pairing);
+    std::string name = input_name(options->files[i + 1]);
+    for (const std::string &note : {pairing_note(c), metric_note(c)})
+      if (!note.empty()) tell(name, note);
     if (!c->can_reach_alpha && !options->form->tells_reach)
       tell(name, "note: " + reach_note(c, options->alpha));
   }

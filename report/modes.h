@@ -13,6 +13,7 @@ struct report_options {
   const char *output = nullptr;  // null: standard output
   bool compare = false;
   double alpha = default_alpha;
+  row_metric metric = metric_mean;  // what --compare tests of each run's row
   std::vector<const char *> files;  // "-" for standard input; never empty
 };
 

@@ -12,6 +12,19 @@
 #include "terminal_text.h"
 #include "wording.h"
 
+// What each side's value of a row is, by the metric compared: a column's
+// head ("us/read", "p99 us") and its words in the key below the tables.
+static std::string value_head(const comparison *c, const text_symbols *symbols) {
+  if (c->base->metric == metric_mean) return std::string(symbols->us) + "/read";
+  return std::string(metric_name(c->base->metric)) + " " + symbols->us;
+}
+
+static std::string value_words(row_metric metric) {
+  if (metric == metric_mean) return "each run's time per read (the row's time over its reads)";
+  return std::string("each run's ") + (metric == metric_p50 ? "median" : "99th percentile") +
+         " of the times of the row's single reads, as blockmeter printed them";
+}
+
 static std::string side_text(const compare_side *side) {
   const report_drive *drive = side->group.runs[0].drive;
   return side->input->name + ": drive " + drive->root + ", " + count_of((int64_t)side->group.runs.size(), "run");
@@ -112,10 +125,21 @@ std::string pairing_note(const comparison *c) {
   return note;
 }
 
+std::string metric_note(const comparison *c) {
+  row_metric metric = c->base->metric;
+  int base = c->base->rows_without_value, other = c->other->rows_without_value;
+  if (metric == metric_mean || base + other == 0) return "";
+  return std::string("compared by ") + metric_name(metric) + ", but blockmeter printed no read times for " +
+         count_of(base, "row") + " of base's runs and " + count_of(other, "row") +
+         " of new's: each such row is compared over the runs that have them";
+}
+
 static void write_table_text(const comparison *c, bool random, std::string *out) {
   const compared_table *table = random ? &c->random : &c->sequential;
+  std::string head = value_head(c, &plain_symbols);
   std::vector<std::vector<std::string>> rows = {
-      {random ? "random reads" : "sequential reads", "base us/read", "new us/read", "delta", "p", "runs", ""}};
+      {random ? "random reads" : "sequential reads", "base " + head, "new " + head, "delta", "p", "runs",
+       ""}};
   for (const compared_row &row : table->rows)
     rows.push_back({row_label(c, &row, random), side_median_text(row.base, &plain_symbols),
                     side_median_text(row.other, &plain_symbols), delta_text(&row),
@@ -136,21 +160,29 @@ int write_compare_text(const std::vector<comparison> *comparisons, double alpha,
     for (const std::string &warning : group_warnings(&side->group))
       *text += "warning: " + terminal_text(warning) + "\n";
   };
-  *text += "base: " + terminal_text(side_text((*comparisons)[0].base)) + "\n";
-  warn((*comparisons)[0].base);
+  const comparison *first = &(*comparisons)[0];
+  row_metric metric = first->base->metric;
+  *text += "base: " + terminal_text(side_text(first->base)) + "\n";
+  if (metric != metric_mean)
+    *text += std::string("compared by ") + metric_name(metric) + ": " + value_words(metric) + "\n";
+  warn(first->base);
   for (const comparison &c : *comparisons) {
     *text += "\nnew:  " + terminal_text(side_text(c.other)) + "\n";
     warn(c.other);
     if (!c.can_reach_alpha) *text += "note: " + reach_note(&c, alpha) + "\n";
-    std::string pairing = pairing_note(&c);
-    if (!pairing.empty()) *text += "note: " + pairing + "\n";
+    for (const std::string &note : {pairing_note(&c), metric_note(&c)})
+      if (!note.empty()) *text += "note: " + note + "\n";
     *text += "\n";
     write_table_text(&c, false, text);
     *text += "\n";
     write_table_text(&c, true, text);
     if (drain_sink(out, false, why) != 0) return -1;
   }
-  *text += "\nus/read: the median time per read over the runs, +- the larger distance from it to the smallest or "
+  std::string key = metric == metric_mean ? "us/read: the median time per read over the runs"
+                                          : value_head(first, &plain_symbols) + ": the median over the runs of " +
+                                                value_words(metric);
+  *text += "\n" + key +
+           ", +- the larger distance from it to the smallest or "
            "largest run, in % of it.\ndelta: new's median against base's (+: new is slower per read); ~: no "
            "difference the Mann-Whitney U test (two-sided) can tell from noise at p < " +
            format_shortest(alpha) + ".\nruns: base+new runs that measured the row; coarse: under " +
@@ -169,7 +201,8 @@ int write_compare_text(const std::vector<comparison> *comparisons, double alpha,
 int write_compare_csv(const std::vector<comparison> *comparisons, double, report_sink *out, std::string *why) {
   out->text +=
       "file,test,blocks_per_read,range_blocks,base_runs,base_us_per_read,base_min_us,base_max_us,runs,us_per_read,"
-      "min_us,max_us,delta_pct,p_value,verdict,flags,bytes_per_read,range_bytes,base_file,base_root\r\n";
+      "min_us,max_us,delta_pct,p_value,verdict,flags,bytes_per_read,range_bytes,base_file,base_root,"
+      "metric\r\n";
   for (const comparison &c : *comparisons) {
     // Every row of a comparison with a side blockmeter warned of, as the
     // plain CSV flags every row of such a drive.
@@ -207,8 +240,10 @@ int write_compare_csv(const std::vector<comparison> *comparisons, double, report
                                 one_read_size ? format_exact(read_bytes) : "",
                                 random ? format_exact(row.bytes) : "",
                                 csv_field(c.base->input->name),
-                                csv_field(c.base->group.runs[0].drive->root)};
-        for (const std::string &field : fields) out->text += field + (&field == &fields[19] ? "\r\n" : ",");
+                                csv_field(c.base->group.runs[0].drive->root),
+                                metric_name(c.base->metric)};
+        for (const std::string &field : fields)
+          out->text += field + (&field == &std::end(fields)[-1] ? "\r\n" : ",");
         if (drain_sink(out, false, why) != 0) return -1;
       }
   }
@@ -276,16 +311,22 @@ static json table_json(const comparison *c, const compared_table *table, bool ra
 int write_compare_json(const std::vector<comparison> *comparisons, double alpha, report_sink *out, std::string *) {
   json list = json::array();
   for (const comparison &c : *comparisons) {
-    std::string pairing = pairing_note(&c);
+    std::string pairing = pairing_note(&c), metric = metric_note(&c);
     list.push_back({{"new", side_json(c.other)},
                     {"smallest_p", c.smallest_p},
                     {"can_reach_alpha", c.can_reach_alpha},
                     {"pairing_note", pairing.empty() ? json(nullptr) : json(pairing)},
+                    {"metric_note", metric.empty() ? json(nullptr) : json(metric)},
                     {"sequential", table_json(&c, &c.sequential, false)},
                     {"random", table_json(&c, &c.random, true)}});
   }
+  row_metric metric = comparisons->empty() ? metric_mean : (*comparisons)[0].base->metric;
+  std::string tested = metric == metric_mean ? "us per read"
+                                             : std::string("each run's ") + metric_name(metric) +
+                                                   " of the times of its reads, in us";
   json document = {{"generator", "blockmeter-report " BLOCKMETER_VERSION},
-                   {"test", "Mann-Whitney U, two-sided, of us per read"},
+                   {"metric", metric_name(metric)},
+                   {"test", "Mann-Whitney U, two-sided, of " + tested},
                    {"alpha", alpha},
                    {"coarse_below_ms", coarse_below_ms},
                    {"base", comparisons->empty() ? json(nullptr) : side_json((*comparisons)[0].base)},
@@ -311,8 +352,9 @@ static void write_table_html(const comparison *c, bool random, std::string *out)
   const compared_table *table = random ? &c->random : &c->sequential;
   *out += std::string("<table class=\"comparison ") + (random ? "random" : "sequential") + "\">\n<caption>" +
           (random ? "Random reads" : "Sequential reads") + "</caption>\n<thead>" +
-          html_header_row({random ? "range" : "read size", "base \xc2\xb5s/read", "new \xc2\xb5s/read", "delta", "p",
-                           "runs", "verdict", "flags"}) +
+          html_header_row({random ? "range" : "read size", ("base " + value_head(c, &rich_symbols)).c_str(),
+                           ("new " + value_head(c, &rich_symbols)).c_str(), "delta", "p", "runs", "verdict",
+                           "flags"}) +
           "</thead>\n<tbody>\n";
   for (const compared_row &row : table->rows) {
     std::string flags = flag_text(compared_flags(&row));
@@ -336,13 +378,16 @@ int write_compare_html(const std::vector<comparison> *comparisons, double alpha,
   std::string *text = &out->text;
   if (comparisons->empty()) return 0;
   const compare_side *base = (*comparisons)[0].base;
-  start_html_page("blockmeter comparison: " + escape_xml(base->input->name),
-                  "Each new file's runs against the base's, row by row: the median time per read over the runs "
-                  "with its spread, the change in per cent of the base's, and the p-value of a two-sided "
-                  "Mann\xe2\x80\x93Whitney U test of the two sides' times; ~ where it cannot tell the change from "
-                  "noise at p &lt; " +
-                      format_shortest(alpha) + ". Read by blockmeter-report " BLOCKMETER_VERSION ".",
-                  text);
+  std::string compared = base->metric == metric_mean
+                             ? "the median time per read over the runs"
+                             : std::string("the median over the runs of ") + value_words(base->metric) +
+                                   " (" + metric_name(base->metric) + ")";
+  std::string intro = "Each new file's runs against the base's, row by row: " + escape_xml(compared) +
+                      " with its spread, the change in per cent of the base's, and the p-value of a two-sided "
+                      "Mann\xe2\x80\x93Whitney U test of the two sides' times; ~ where it cannot tell the change "
+                      "from noise at p &lt; " +
+                      format_shortest(alpha) + ". Read by blockmeter-report " BLOCKMETER_VERSION ".";
+  start_html_page("blockmeter comparison: " + escape_xml(base->input->name), intro, text);
   std::vector<chart_drive> drives;
   compare_chart_drives(comparisons, &drives);
   if (write_svg(&drives, false, out, why) != 0) return -1;
@@ -350,8 +395,8 @@ int write_compare_html(const std::vector<comparison> *comparisons, double alpha,
     *text += "<section class=\"comparison\">\n<h2>" + escape_xml("new: " + side_text(c.other)) + "</h2>\n<p>" +
              escape_xml("against base: " + side_text(c.base)) + "</p>\n";
     if (!c.can_reach_alpha) *text += "<p class=\"note\">" + escape_xml(reach_note(&c, alpha)) + ".</p>\n";
-    std::string pairing = pairing_note(&c);
-    if (!pairing.empty()) *text += "<p class=\"note\">" + escape_xml(pairing) + ".</p>\n";
+    for (const std::string &note : {pairing_note(&c), metric_note(&c)})
+      if (!note.empty()) *text += "<p class=\"note\">" + escape_xml(note) + ".</p>\n";
     write_table_html(&c, false, text);
     write_table_html(&c, true, text);
     *text += "</section>\n";

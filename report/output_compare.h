@@ -31,3 +31,7 @@ std::string reach_note(const comparison *c, double alpha);
 // Where the two sides' tables have different numbers of rows, what was
 // compared; empty when they match.
 std::string pairing_note(const comparison *c);
+
+// Compared by a percentile of the read times: where rows of some runs have
+// none, that those runs were left out of them; else empty.
+std::string metric_note(const comparison *c);

@@ -3,11 +3,14 @@
 #include "numbers.h"
 #include "output.h"
 #include "row_figures.h"
+#include "time_figures.h"
 
 void write_csv_header(report_sink *out) {
   out->text +=
       "file,root,block_size,n_blocks,test,blocks_per_read,range_blocks,reads,ms,mib_per_s,us_per_read,iops,"
-      "flags,device\r\n";
+      "flags,device";
+  for (const char *key : read_time_keys) out->text += std::string(",read_") + key + "_us";
+  out->text += "\r\n";
 }
 
 int write_csv_rows(const report_input *input, const report_drive *drive, report_sink *out, std::string *why) {
@@ -32,7 +35,10 @@ int write_csv_rows(const report_input *input, const report_drive *drive, report_
                               f.measured ? format_exact(f.iops) : "",
                               csv_field(flags),
                               csv_field(drive->device)};
-      for (const std::string &field : fields) out->text += field + (&field == &fields[13] ? "\r\n" : ",");
+      for (const std::string &field : fields) out->text += field + ",";
+      // Each time exactly as blockmeter printed it; empty where it printed none.
+      for (int t = 0; t < read_time_count; ++t)
+        out->text += row.read_us_text[t] + (t + 1 < read_time_count ? "," : "\r\n");
     }
   return drain_sink(out, false, why);
 }

@@ -1,9 +1,12 @@
+#include <algorithm>
+
 #include "escape.h"
 #include "figures.h"
 #include "flags.h"
 #include "html_page.h"
 #include "numbers.h"
 #include "output.h"
+#include "time_figures.h"
 #include "wording.h"
 
 // The page fetches nothing: no scripts, fonts, images or style sheets from
@@ -26,6 +29,9 @@ constexpr const char *page_style =
     ".note{color:#666;font-style:italic}\n"
     ".warning{color:#8a4b00;font-weight:bold}\n"
     ".slower{color:#b00020}.faster{color:#006b21}\n"
+    "table.timed{font-size:0.85em}\n"
+    "table.timed td{white-space:nowrap;padding:0.15em 0.35em}\n"
+    "td.slow-first{color:#b00020;font-weight:bold}\n"
     "caption{text-align:left;font-weight:bold;padding:0.3em 0}\n"
     "</style>\n";
 
@@ -51,6 +57,7 @@ void write_html_figures(const std::string &label, const drive_group *group, std:
   bool paired = derive_group(group, &f, &problem) == 0;
   std::vector<figure_text> texts;
   describe_figures(drive, &f, &rich_symbols, &texts);
+  describe_read_times(group, &rich_symbols, &texts);
   *out += "<table class=\"figures\">\n<caption>" + escape_xml(label) + "</caption>\n<tbody>\n";
   auto row = [&](const std::string &name, const std::string &html) {
     *out += "<tr><th>" + escape_xml(name) + "</th>" + html_cell(html) + "</tr>\n";
@@ -72,12 +79,27 @@ void write_html_figures(const std::string &label, const drive_group *group, std:
   *out += "</tbody>\n</table>\n";
 }
 
+// The header of a rows table: its own columns, and where blockmeter printed
+// read times, one per time, under a head that spans them.
+static std::string rows_table_head(const std::vector<const char *> &names, bool timed) {
+  if (!timed) return html_header_row(names);
+  std::string out = "<tr>";
+  for (const char *name : names) out += "<th rowspan=\"2\">" + escape_xml(name) + "</th>";
+  out += "<th colspan=\"" + std::to_string(read_time_count) +
+         "\" class=\"times\">time of one read, \xc2\xb5s</th></tr>\n<tr>";
+  for (const char *label : read_time_labels) out += "<th class=\"times\">" + escape_xml(label) + "</th>";
+  return out + "</tr>\n";
+}
+
 static void write_rows_table(const report_drive *drive, bool random, std::string *out) {
   const report_table *table = random ? &drive->random : &drive->sequential;
-  *out += std::string("<table class=\"rows ") + (random ? "random" : "sequential") + "\">\n<caption>" +
-          (random ? "Random read test" : "Multisector read test") + "</caption>\n<thead>" +
-          html_header_row({random ? "range, blocks" : "blocks per read", random ? "range" : "bytes per read",
-                           "reads", "ms", "MiB/s", "\xc2\xb5s per read", "reads per second", "flags"}) +
+  bool timed =
+      std::any_of(table->rows.begin(), table->rows.end(), [](const report_row &row) { return row.timed; });
+  *out += std::string("<table class=\"rows ") + (random ? "random" : "sequential") + (timed ? " timed" : "") +
+          "\">\n<caption>" + (random ? "Random read test" : "Multisector read test") + "</caption>\n<thead>" +
+          rows_table_head({random ? "range, blocks" : "blocks per read", random ? "range" : "bytes per read",
+                           "reads", "ms", "MiB/s", "\xc2\xb5s per read", "reads per second", "flags"},
+                          timed) +
           "</thead>\n<tbody>\n";
   for (const report_row &row : table->rows) {
     row_figures f;
@@ -86,9 +108,19 @@ static void write_rows_table(const report_drive *drive, bool random, std::string
     *out += "<tr>" + html_cell(std::to_string(row.first)) + html_cell(format_size(size)) +
             html_cell(std::to_string(row.reads)) + html_cell(std::to_string(row.ms)) + html_cell(row.mib_per_s_text) +
             html_cell(f.measured ? format_fixed(f.us_per_read, 2) : "") +
-            html_cell(f.measured ? format_fixed(f.iops, 1) : "") + html_cell(flag_text(f.flags), "text") + "</tr>\n";
+            html_cell(f.measured ? format_fixed(f.iops, 1) : "") + html_cell(flag_text(f.flags), "text");
+    // Each time as blockmeter printed it; a slow first read stands out.
+    for (int t = 0; timed && t < read_time_count; ++t)
+      *out += html_cell(escape_xml(row.read_us_text[t]),
+                        t == read_first && is_slow_first_read(&row) ? "slow-first" : "times");
+    *out += "</tr>\n";
   }
   *out += "</tbody>\n</table>\n";
+  if (std::any_of(table->rows.begin(), table->rows.end(),
+                  [](const report_row &row) { return is_slow_first_read(&row); }))
+    *out += "<p class=\"note\">A first read in red took over " + format_general(slow_first_read_ratio, 6) +
+            " times its row's median and over " + format_general(slow_first_read_us / 1000, 6) +
+            " ms: the device may have been idle or asleep.</p>\n";
 }
 
 // A drive with several runs: per row the median over them, the smallest, the
@@ -98,11 +130,13 @@ static void write_run_rows_table(const drive_group *group, bool random, std::str
   std::vector<run_row> rows;
   std::string problem;
   pair_runs(group, random, &rows, &problem);
-  *out += std::string("<table class=\"rows ") + (random ? "random" : "sequential") + "\">\n<caption>" +
-          (random ? "Random read test" : "Multisector read test") + ": medians of " +
+  bool timed = std::any_of(rows.begin(), rows.end(), [](const run_row &row) { return row.timed_runs > 0; });
+  *out += std::string("<table class=\"rows ") + (random ? "random" : "sequential") + (timed ? " timed" : "") +
+          "\">\n<caption>" + (random ? "Random read test" : "Multisector read test") + ": medians of " +
           count_of((int64_t)group->runs.size(), "run") + "</caption>\n<thead>" +
-          html_header_row({random ? "range, blocks" : "blocks per read", random ? "range" : "bytes per read", "runs",
-                           "\xc2\xb5s per read", "smallest", "largest", "spread", "MiB/s", "flags"}) +
+          rows_table_head({random ? "range, blocks" : "blocks per read", random ? "range" : "bytes per read",
+                           "runs", "\xc2\xb5s per read", "smallest", "largest", "spread", "MiB/s", "flags"},
+                          timed) +
           "</thead>\n<tbody>\n";
   for (const run_row &row : rows) {
     bool measured = !row.us.empty();
@@ -112,7 +146,10 @@ static void write_run_rows_table(const drive_group *group, bool random, std::str
             html_cell(std::to_string(row.runs)) + html_cell(measured ? format_fixed(row.median_us, 2) : "") +
             html_cell(measured ? format_fixed(row.min_us, 2) : "") + html_cell(measured ? format_fixed(row.max_us, 2) : "") +
             html_cell(measured ? "\xc2\xb1" + format_fixed(spread_pct(&row), 1) + "%" : "") +
-            html_cell(format_fixed(row.median_mib_per_s, 2)) + html_cell(flags, "text") + "</tr>\n";
+            html_cell(format_fixed(row.median_mib_per_s, 2)) + html_cell(flags, "text");
+    for (int t = 0; timed && t < read_time_count; ++t)
+      *out += html_cell(row.timed_runs > 0 ? format_fixed(row.median_read_us[t], 1) : "", "times");
+    *out += "</tr>\n";
   }
   *out += "</tbody>\n</table>\n";
 }

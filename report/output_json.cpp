@@ -4,6 +4,7 @@
 #include "flags.h"
 #include "output.h"
 #include "row_figures.h"
+#include "time_figures.h"
 
 using json = nlohmann::ordered_json;
 
@@ -17,6 +18,13 @@ static json bytes_of(int64_t blocks, int64_t block_size) {
 static json note_or_null(const std::string &note) { return note.empty() ? json(nullptr) : json(note); }
 
 static json flags_of(bool coarse, bool failed_reads) { return flag_words(row_flags(coarse, failed_reads)); }
+
+// The times of single reads by their names; a row without them has none.
+static json read_times_json(const std::array<double, read_time_count> *us) {
+  json out = json::object();
+  for (int t = 0; t < read_time_count; ++t) out[read_time_keys[t]] = (*us)[t];
+  return out;
+}
 
 static json row_json(const report_drive *drive, const report_row *row, bool random) {
   row_figures f;
@@ -34,6 +42,7 @@ static json row_json(const report_drive *drive, const report_row *row, bool rand
   out["us_per_read"] = f.measured ? json(f.us_per_read) : json(nullptr);
   out["iops"] = f.measured ? json(f.iops) : json(nullptr);
   out["flags"] = flags_of(f.coarse, row->failed_reads);
+  if (row->timed) out["read_us"] = read_times_json(&row->read_us);
   return out;
 }
 
@@ -169,6 +178,10 @@ static json run_row_json(const report_drive *drive, const run_row *row, bool ran
   out["min_mib_per_s"] = row->min_mib_per_s;
   out["max_mib_per_s"] = row->max_mib_per_s;
   out["flags"] = flags_of(row->coarse, row->failed_reads);
+  if (row->timed_runs > 0) {
+    out["read_us"] = read_times_json(&row->median_read_us);
+    out["read_us_runs"] = row->timed_runs;
+  }
   return out;
 }
 

@@ -2,7 +2,9 @@
 // library, the SVG's charts counted, text made safe for XML and terminals.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "numbers.h"
 #include "output.h"
@@ -72,7 +74,8 @@ TEST(output, csv_reads_back_as_the_input_rows) {
   ASSERT_FALSE(records.empty());
   EXPECT_EQ(
       "file,root,block_size,n_blocks,test,blocks_per_read,range_blocks,reads,ms,mib_per_s,us_per_read,iops,"
-      "flags,device",
+      "flags,device,read_first_us,read_min_us,read_p10_us,read_p25_us,read_p50_us,read_p75_us,read_p90_us,"
+      "read_p99_us,read_p999_us,read_max_us",
       csv.substr(0, csv.find("\r\n")));
   size_t at = 1;
   for (const report_input &input : inputs)
@@ -81,7 +84,7 @@ TEST(output, csv_reads_back_as_the_input_rows) {
         for (const report_row &row : (random ? drive.random : drive.sequential).rows) {
           ASSERT_LT(at, records.size());
           const std::vector<std::string> &r = records[at++];
-          ASSERT_EQ(14u, r.size()) << csv;
+          ASSERT_EQ(24u, r.size()) << csv;
           EXPECT_EQ(input.name, r[0]);
           EXPECT_EQ(drive.root, r[1]);
           EXPECT_EQ(std::to_string(drive.n_blocks), r[3]);
@@ -92,6 +95,8 @@ TEST(output, csv_reads_back_as_the_input_rows) {
           EXPECT_EQ(std::to_string(row.ms), r[8]);
           EXPECT_EQ(row.mib_per_s_text, r[9]);
           EXPECT_EQ(row.failed_reads, r[12].find("failed-reads") != std::string::npos);
+          EXPECT_EQ(std::vector<std::string>(10), std::vector<std::string>(r.begin() + 14, r.end()))
+              << "read times in a capture without them";
         }
   EXPECT_EQ(records.size(), at) << "records beyond the rows";
   EXPECT_EQ(1 + 20 + 11 + 20 + 10 + 20 + 11, (int)records.size());
@@ -129,6 +134,7 @@ TEST(output, json_reads_back_as_the_input_rows) {
           EXPECT_EQ(rows[k].ms, r[k]["ms"]);
           EXPECT_DOUBLE_EQ(rows[k].mib_per_s, r[k]["mib_per_s"].get<double>());
           EXPECT_EQ(rows[k].failed_reads, r[k]["flags"].dump().find("failed-reads") != std::string::npos);
+          EXPECT_FALSE(r[k].contains("read_us")) << "read times in a capture without them";
         }
       }
     }
@@ -142,6 +148,91 @@ TEST(output, json_reads_back_as_the_input_rows) {
   EXPECT_DOUBLE_EQ(3.462988, figures["sequential"]["peak"]["mib_per_s"].get<double>());
   EXPECT_NEAR(252.688, document["files"][0]["drives"][0]["sequential"][1]["us_per_read"].get<double>(),
               0.001);
+}
+
+// blockmeter's lines of read times in a capture, in the order printed, each
+// time's text by its label, read here apart from the report's parser.
+std::vector<std::vector<std::pair<std::string, std::string>>> read_time_lines(const std::string &capture) {
+  std::vector<std::vector<std::pair<std::string, std::string>>> lines;
+  std::istringstream text(capture);
+  for (std::string line; std::getline(text, line);) {
+    size_t at = line.find(": read time us: ");
+    if (at == std::string::npos) continue;
+    std::istringstream times(line.substr(at + 16));
+    lines.emplace_back();
+    for (std::string label, value; times >> label >> value;) {
+      if (value.back() == ',') value.pop_back();
+      lines.back().push_back({label, value});
+    }
+  }
+  return lines;
+}
+
+// Each form gives the times exactly as the lines have them: CSV their text,
+// JSON their numbers, the page its columns. The emulated disk's capture has
+// a line after each of its 37 rows.
+TEST(output, every_form_gives_the_read_times_as_blockmeter_printed_them) {
+  std::string why, capture = read_test_data("linux_emulated_7200.txt");
+  std::vector<report_input> inputs = {parse_named("emulated", capture)};
+  auto lines = read_time_lines(capture);
+  ASSERT_EQ(37u, lines.size());
+  const std::vector<std::string> keys = {"first", "min", "p10", "p25",  "p50",
+                                         "p75",   "p90", "p99", "p999", "max"};
+  report_sink csv, json, html;
+  ASSERT_EQ(0, write_csv(&inputs, &csv, &why));
+  ASSERT_EQ(0, write_json(&inputs, &json, &why));
+  ASSERT_EQ(0, write_html(&inputs, &html, &why));
+  std::vector<std::vector<std::string>> records = read_csv(csv.text);
+  ASSERT_EQ(1 + 37u, records.size());
+  nlohmann::ordered_json document = nlohmann::ordered_json::parse(json.text);
+  const nlohmann::ordered_json &drive = document["files"][0]["drives"][0];
+  std::vector<const nlohmann::ordered_json *> rows;
+  for (const char *table : {"sequential", "random"})
+    for (const nlohmann::ordered_json &row : drive[table]) rows.push_back(&row);
+  ASSERT_EQ(37u, rows.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    ASSERT_EQ(10u, lines[i].size()) << i;
+    ASSERT_EQ(24u, records[i + 1].size()) << i;
+    const nlohmann::ordered_json &times = (*rows[i])["read_us"];
+    ASSERT_EQ(10u, times.size()) << i;
+    size_t t = 0;
+    for (auto time = times.begin(); time != times.end(); ++time, ++t) {
+      EXPECT_EQ(lines[i][t].second, records[i + 1][14 + t]) << "CSV row " << i << ", " << keys[t];
+      EXPECT_EQ(keys[t], time.key()) << i;
+      EXPECT_EQ(std::strtod(lines[i][t].second.c_str(), nullptr), time.value().get<double>())
+          << "JSON row " << i << ", " << keys[t];
+    }
+  }
+  // Ten columns a row, as printed; the first reads found slow by hand (18
+  // sequential rows and range 1024) stand out.
+  EXPECT_EQ(2u, count_in(html.text, "<table class=\"rows sequential timed\">") +
+                    count_in(html.text, "<table class=\"rows random timed\">"));
+  EXPECT_EQ(19u, count_in(html.text, "<td class=\"slow-first\">"));
+  EXPECT_EQ(370u - 19, count_in(html.text, "<td class=\"times\">"));
+  EXPECT_EQ(1u, count_in(html.text, "<td class=\"slow-first\">8807.7</td>"));
+
+  // Two runs of one loop device (as it is, then limited): their widest
+  // range's p50s were 102.8 and 40.6 us, p99s 238.8 and 96.4.
+  std::vector<report_input> runs = {parse_named("a", read_test_data("linux_loop_timed.txt")),
+                                    parse_named("b", read_test_data("linux_loop_throttled_timed.txt"))};
+  report_sink runs_json;
+  ASSERT_EQ(0, write_json(&runs, &runs_json, &why));
+  nlohmann::json runs_document = nlohmann::json::parse(runs_json.text);
+  const nlohmann::json &widest = runs_document["repeated_drives"][0]["random"][0];
+  EXPECT_DOUBLE_EQ((102.8 + 40.6) / 2, widest["read_us"]["p50"].get<double>());
+  EXPECT_DOUBLE_EQ((238.8 + 96.4) / 2, widest["read_us"]["p99"].get<double>());
+  EXPECT_EQ(2, widest["read_us_runs"]);
+  report_sink summary;
+  ASSERT_EQ(0, write_summary(&runs, &summary, &why));
+  EXPECT_NE(std::string::npos, summary.text.find("  runs  p50 us  p99 us\n    range 32 MiB  "))
+      << summary.text;
+  EXPECT_NE(std::string::npos, summary.text.find("     2    71.7   167.6  coarse\n")) << summary.text;
+
+  // A capture without them: no columns in the page.
+  std::vector<report_input> old = {parse_named("old", read_test_data("linux_two_drives.txt"))};
+  report_sink old_html;
+  ASSERT_EQ(0, write_html(&old, &old_html, &why));
+  EXPECT_EQ(0u, count_in(old_html.text, " timed\">") + count_in(old_html.text, "class=\"times"));
 }
 
 // In the SVG, an odd root is escaped and its stray byte replaced.
@@ -201,7 +292,9 @@ TEST(output, the_device_and_warnings_go_with_their_drive_into_every_form) {
   } forms[] = {
       {write_summary,
        {"B (512 KiB)\n  device: /dev/vda, 252 GiB, logical sector 512 B\n  warning: 75.0% of b.img is holes"}},
-      {write_csv, {",coarse suspect,\"/dev/vda, 252 GiB, logical sector 512 B\"\r\n", ",coarse,\r\n"}},
+      {write_csv,
+       {",coarse suspect,\"/dev/vda, 252 GiB, logical sector 512 B\"" + std::string(10, ',') + "\r\n",
+        ",coarse," + std::string(10, ',') + "\r\n"}},
       {write_json, {"\"warnings\": [\n            \"75.0% of b.img is holes or unwritten extents\"\n          ]"}},
       {[](const std::vector<report_input> *in, report_sink *out, std::string *why) { return write_svg(in, true, out, why); },
        {"\xe2\x9a\xa0 b.img \xe2\x80\x94 /dev/vda, 252 GiB, logical sector 512 B (blockmeter warned"}},
@@ -285,7 +378,7 @@ TEST(output, every_form_of_a_comparison_carries_its_verdicts) {
       << text.text;
   EXPECT_NE(std::string::npos,
             csv.text.find("\r\nthrottled,sequential,1,,4,227.5,116,374,4,438.5,422,463,92.74725274725274,"
-                          "0.02857142857142857,slower,,512,,as-is,/dev/loop0\r\n"))
+                          "0.02857142857142857,slower,,512,,as-is,/dev/loop0,mean\r\n"))
       << csv.text.substr(0, 600);
   nlohmann::json document = nlohmann::json::parse(json.text);
   const nlohmann::json &first = document["comparisons"][0]["sequential"]["rows"][0];

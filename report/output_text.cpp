@@ -6,6 +6,7 @@
 #include "numbers.h"
 #include "output.h"
 #include "terminal_text.h"
+#include "time_figures.h"
 #include "wording.h"
 
 static void append_line(std::string *out, const std::string &text) { *out += text + "\n"; }
@@ -18,6 +19,10 @@ static void write_run_rows(const drive_group *group, bool random, std::string *o
   pair_runs(group, random, &rows, &problem);
   std::vector<std::vector<std::string>> cells = {
       {"medians of the runs", "us/read", "smallest", "largest", "spread", "MiB/s", "runs", ""}};
+  // Where blockmeter printed read times, their median and p99 join, before
+  // the flags.
+  bool timed = std::any_of(rows.begin(), rows.end(), [](const run_row &row) { return row.timed_runs > 0; });
+  if (timed) cells[0].insert(cells[0].end() - 1, {"p50 us", "p99 us"});
   for (const run_row &row : rows) {
     std::string flags = flag_text(row_flags(row.coarse, row.failed_reads));
     bool measured = !row.us.empty();
@@ -26,6 +31,10 @@ static void write_run_rows(const drive_group *group, bool random, std::string *o
                      measured ? format_fixed(row.max_us, 1) : "-",
                      measured ? "+-" + format_fixed(spread_pct(&row), 1) + "%" : "-",
                      format_fixed(row.median_mib_per_s, 2), std::to_string(row.runs), flags});
+    if (timed)
+      for (int t : {read_p50, read_p99})
+        cells.back().insert(cells.back().end() - 1,
+                            row.timed_runs > 0 ? format_fixed(row.median_read_us[t], 1) : std::string("-"));
   }
   write_columns(&cells, "    ", out);
   if (!problem.empty()) append_line(out, "    " + problem);
@@ -73,6 +82,7 @@ static void write_drive_summary(const std::vector<drive_group> *groups, const dr
   if (derive_group(group, &f, &problem) != 0) append_line(out, "  runs that do not pair: " + problem);
   std::vector<figure_text> texts;
   describe_figures(drive, &f, &plain_symbols, &texts);
+  describe_read_times(group, &plain_symbols, &texts);
   std::string qualify = " of " + std::to_string(coarse_below_ms) + " ms or more" + (one ? "" : " in every run");
   size_t sequential_rows = 0, random_rows = 0;
   for (const drive_run &run : group->runs) {

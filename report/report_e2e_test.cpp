@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -113,6 +115,11 @@ TEST(report_e2e, bad_inputs_and_command_lines_get_clear_errors_and_no_report) {
       {{"--compare", good}, nullptr, 2, "blockmeter-report: --compare needs a BASE file and at least one NEW"},
       {{"--compare", "--alpha", "1", good, good}, nullptr, 2, "blockmeter-report: --alpha needs a number"},
       {{"--alpha", "0.01", good}, nullptr, 2, "blockmeter-report: --alpha is for --compare alone\n"},
+      {{"--metric", "p99", good}, nullptr, 2, "blockmeter-report: --metric is for --compare alone\n"},
+      {{"--compare", "--metric=p95", good, good},
+       nullptr,
+       2,
+       "blockmeter-report: --metric needs mean, p50 or p99, not 'p95'\n"},
       {{"--compare", "-", "-"}, "", 2, "blockmeter-report: standard input (-) is named twice; it can be read once\n"},
       {{"--compare", good, test_data("linux_64mib.txt")},
        nullptr,
@@ -299,6 +306,56 @@ TEST(report_e2e, svg_is_xml_with_both_charts_and_a_point_per_row) {
       EXPECT_EQ(std::to_string(expected), count) << chart << ", drive " << drive;
     }
   EXPECT_EQ("3", xpath(svg, "count(//*[@id='random-chart']/*[@class='drive'])"));
+  EXPECT_EQ("0", xpath(svg, "count(//*[@id='read-time-chart'])")) << "a chart of read times without any";
+}
+
+// Every value of an attribute xmllint lists ( name="value" each), as numbers;
+// one that is not a number whole fails the test.
+std::vector<double> attribute_numbers(const std::string &file, const std::string &expression) {
+  std::string out = run({"/usr/bin/xmllint", "--xpath", expression, file}).out;
+  std::vector<double> numbers;
+  for (size_t at = out.find("=\""); at != std::string::npos; at = out.find("=\"", at + 1)) {
+    std::string value = out.substr(at + 2, out.find('"', at + 2) - at - 2);
+    char *end = nullptr;
+    numbers.push_back(std::strtod(value.c_str(), &end));
+    EXPECT_TRUE(!value.empty() && *end == '\0' && std::isfinite(numbers.back()))
+        << expression << ": " << value;
+  }
+  return numbers;
+}
+
+// The time of one read: per drive, a box per random row with read times, in
+// the table's order (the widest range first, so each left of the one
+// before), its median inside it; drives without times have none.
+TEST(report_e2e, svg_has_a_box_per_random_row_with_read_times) {
+  if (access("/usr/bin/xmllint", X_OK) != 0)
+    SKIP_OR_FAIL("xmllint not found (Debian package: libxml2-utils)");
+  std::string svg = scratch_dir() + "/times.svg";
+  program_run result = run_report({"--svg", "-o", svg, test_data("linux_emulated_7200.txt"),
+                                   test_data("linux_two_drives.txt"), test_data("linux_loop_timed.txt")});
+  ASSERT_EQ(0, result.status) << result.err;
+  EXPECT_EQ(0, run({"/usr/bin/xmllint", "--noout", svg}).status);
+  // /dev/loop0 (17 ranges), a.img and b.img (no times), /dev/loop1 (16).
+  const size_t boxes[] = {17, 0, 0, 16};
+  EXPECT_EQ("4", xpath(svg, "count(//*[@id='read-time-chart']/*[@class='drive'])"));
+  for (size_t drive = 0; drive < 4; ++drive) {
+    std::string box =
+        "//*[@id='read-time-chart']/*[@class='drive'][" + std::to_string(drive + 1) + "]/*[@class='box']";
+    EXPECT_EQ(std::to_string(boxes[drive]), xpath(svg, "count(" + box + ")")) << "drive " << drive;
+    if (boxes[drive] == 0) continue;
+    std::vector<double> x = attribute_numbers(svg, box + "/*[@class='iqr']/@x"),
+                        top = attribute_numbers(svg, box + "/*[@class='iqr']/@y"),
+                        height = attribute_numbers(svg, box + "/*[@class='iqr']/@height"),
+                        median = attribute_numbers(svg, box + "/*[@class='median']/@y1");
+    ASSERT_EQ(boxes[drive], x.size()) << "drive " << drive;
+    ASSERT_TRUE(top.size() == x.size() && height.size() == x.size() && median.size() == x.size());
+    for (size_t i = 0; i < x.size(); ++i) {
+      EXPECT_TRUE(i == 0 || x[i] < x[i - 1]) << "drive " << drive << ", box " << i;
+      EXPECT_GE(height[i], 0) << "drive " << drive << ", box " << i;
+      EXPECT_TRUE(median[i] >= top[i] && median[i] <= top[i] + height[i])
+          << "drive " << drive << ", box " << i;
+    }
+  }
 }
 
 // Runs headless Chromium on a page with a fresh profile; extra: what to do.
@@ -369,7 +426,7 @@ TEST(report_e2e, compare_tells_a_slower_device_from_the_noise_of_its_runs) {
     std::vector<std::string> lines = split_lines(result.out);
     ASSERT_EQ("file,test,blocks_per_read,range_blocks,base_runs,base_us_per_read,base_min_us,base_max_us,runs,"
               "us_per_read,min_us,max_us,delta_pct,p_value,verdict,flags,bytes_per_read,range_bytes,base_file,"
-              "base_root",
+              "base_root,metric",
               lines[0]);
     int rows = 0, expected = 0;
     for (size_t i = 1; i < lines.size(); ++i) {
@@ -377,7 +434,8 @@ TEST(report_e2e, compare_tells_a_slower_device_from_the_noise_of_its_runs) {
       std::stringstream record(lines[i]);
       for (std::string field; std::getline(record, field, ',');) fields.push_back(field);
       if (lines[i].back() == ',') fields.push_back("");
-      ASSERT_EQ(20u, fields.size()) << lines[i];
+      ASSERT_EQ(21u, fields.size()) << lines[i];
+      EXPECT_EQ("mean", fields[20]) << lines[i];
       EXPECT_EQ("4", fields[4]) << lines[i];
       EXPECT_EQ("4", fields[8]) << lines[i];
       if (fields[15].find("coarse") != std::string::npos) continue;

@@ -15,7 +15,26 @@ void derive_row(const report_drive *drive, const report_row *row, bool random, r
   figures->flags = row_flags(figures->coarse, row->failed_reads);
 }
 
-bool row_value(const report_drive *drive, const report_row *row, bool random, double *value) {
+const char *metric_name(row_metric metric) {
+  return metric == metric_p50 ? "p50" : metric == metric_p99 ? "p99" : "mean";
+}
+
+int find_metric(std::string_view name, row_metric *metric) {
+  for (row_metric m : {metric_mean, metric_p50, metric_p99})
+    if (name == metric_name(m)) {
+      *metric = m;
+      return 0;
+    }
+  return -1;
+}
+
+bool row_value(const report_drive *drive, const report_row *row, bool random, row_metric metric,
+               double *value) {
+  if (metric != metric_mean) {
+    if (!row->timed) return false;
+    *value = row->read_us[metric == metric_p50 ? read_p50 : read_p99];
+    return true;
+  }
   row_figures f;
   derive_row(drive, row, random, &f);
   if (!f.measured) return false;

@@ -4,6 +4,8 @@
 // (figures.h), which take their rows from the runs.
 #pragma once
 
+#include <string_view>
+
 #include "flags.h"
 #include "report.h"
 
@@ -26,7 +28,21 @@ double bytes_of_blocks(int64_t blocks, int64_t block_size);
 // Derives a row's figures; random says which table it is from.
 void derive_row(const report_drive *drive, const report_row *row, bool random, row_figures *figures);
 
-// The value runs of a row are told by: their medians are taken of it and the
-// comparison tests it (today the microseconds per read). Returns false,
-// leaving *value as it was, for a row without one (no reads measured).
-bool row_value(const report_drive *drive, const report_row *row, bool random, double *value);
+// What runs of a row are told by: the mean time of its reads (its time over
+// its reads, the microseconds per read), or the median or the 99th
+// percentile of the times of its reads, as blockmeter printed them.
+enum row_metric { metric_mean, metric_p50, metric_p99 };
+
+// "mean", "p50" or "p99".
+const char *metric_name(row_metric metric);
+
+// The metric name names ("mean", "p50", "p99"). Returns 0, or -1 for any
+// other name, *metric then as it was.
+int find_metric(std::string_view name, row_metric *metric);
+
+// The value of metric runs of a row are told by: their medians are taken of
+// it and the comparison tests it. Returns false, leaving *value as it was,
+// for a row without one: no reads measured (the mean), or no read times
+// printed (p50, p99).
+bool row_value(const report_drive *drive, const report_row *row, bool random, row_metric metric,
+               double *value);

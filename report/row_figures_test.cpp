@@ -43,4 +43,33 @@ TEST(row_figures, per_row_time_rate_and_flags) {
   EXPECT_EQ(0u, f.flags);
 }
 
+// What runs are told by: 1000 reads in 100 ms are 100 us each on average,
+// while their median and p99 are as blockmeter printed them; a row without
+// printed times has no median or p99, and one without reads no mean.
+TEST(row_figures, each_metric_takes_its_own_value_of_a_row) {
+  report_drive drive = drive_of(512);
+  report_row timed = row(1, 1000, 100);
+  timed.timed = true;
+  timed.read_us = {900, 20, 30, 35, 40, 45, 50, 900, 950, 990};
+  const struct {
+    const char *name;
+    double value;
+  } metrics[] = {{"mean", 100}, {"p50", 40}, {"p99", 900}};
+  for (const auto &m : metrics) {
+    row_metric metric = metric_mean;
+    ASSERT_EQ(0, find_metric(m.name, &metric)) << m.name;
+    EXPECT_STREQ(m.name, metric_name(metric));
+    double value = -1;
+    EXPECT_TRUE(row_value(&drive, &timed, true, metric, &value)) << m.name;
+    EXPECT_EQ(m.value, value) << m.name;
+    report_row untimed = row(1, 1000, 100), no_reads = row(1, 0, 1);
+    EXPECT_EQ(metric == metric_mean, row_value(&drive, &untimed, true, metric, &value)) << m.name;
+    EXPECT_FALSE(row_value(&drive, &no_reads, true, metric, &value)) << m.name;
+  }
+  row_metric metric = metric_p99;
+  EXPECT_EQ(-1, find_metric("p95", &metric));
+  EXPECT_EQ(-1, find_metric("", &metric));
+  EXPECT_EQ(metric_p99, metric) << "left as it was";
+}
+
 }  // namespace

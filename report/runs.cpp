@@ -44,13 +44,15 @@ static void summarise(std::vector<double> values, double *median, double *min, d
   *max = *std::max_element(values.begin(), values.end());
 }
 
-int pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *why) {
+int pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *why,
+              row_metric metric) {
   rows->clear();
   size_t longest = 0;
   for (const drive_run &run : group->runs)
     longest = std::max(longest, (random ? run.drive->random : run.drive->sequential).rows.size());
   for (size_t i = 0; i < longest; ++i) {
     run_row out = {};
+    std::array<std::vector<double>, read_time_count> times;
     const report_row *first_seen = nullptr;
     size_t first_run = 0;
     for (size_t r = 0; r < group->runs.size(); ++r) {
@@ -74,11 +76,17 @@ int pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows,
       ++out.runs;
       out.mib_per_s.push_back(row->mib_per_s);
       double value = 0;
-      if (row_value(drive, row, random, &value)) out.us.push_back(value);
+      if (row_value(drive, row, random, metric, &value)) out.us.push_back(value);
       out.coarse = out.coarse || f.coarse;
       out.failed_reads = out.failed_reads || row->failed_reads;
+      if (row->timed) {
+        ++out.timed_runs;
+        for (int t = 0; t < read_time_count; ++t) times[t].push_back(row->read_us[t]);
+      }
     }
     summarise(out.us, &out.median_us, &out.min_us, &out.max_us);
+    for (int t = 0; t < read_time_count; ++t)
+      summarise(times[t], &out.median_read_us[t], &out.min_read_us[t], &out.max_read_us[t]);
     summarise(out.mib_per_s, &out.median_mib_per_s, &out.min_mib_per_s, &out.max_mib_per_s);
     rows->push_back(std::move(out));
   }

@@ -9,10 +9,12 @@
 // which adapt from run to run.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
 #include "report.h"
+#include "row_figures.h"
 
 struct drive_run {
   const report_input *input;
@@ -41,19 +43,25 @@ struct run_row {
   int64_t first;                 // blocks per read, or the range in blocks
   double bytes_per_read;         // a random read is one block
   int runs;                      // runs that have this row
-  std::vector<double> us;        // the value of each run that has one (row_value: its us per read)
+  std::vector<double> us;        // the value of each run that has one (row_value of the metric paired by)
   std::vector<double> mib_per_s; // the speed of each run that has the row, as printed
   double median_us, min_us, max_us;  // over us; 0 when it is empty
   double median_mib_per_s, min_mib_per_s, max_mib_per_s;
   bool coarse;        // some run measured it in under coarse_below_ms
   bool failed_reads;  // some run's reads failed or came back short there
+  // The times of single reads (report.h: read_us) over the runs that printed
+  // them: each time's median, smallest and largest; 0 where none did.
+  int timed_runs;
+  std::array<double, read_time_count> median_read_us, min_read_us, max_read_us;
 };
 
 // The rows of one table of the group's runs, paired by place: as many rows
-// as the longest run has. Returns 0, or -1 with *why naming the run and the
-// row when the runs disagree on a row's read size or range; rows then stops
-// before that row.
-int pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *why);
+// as the longest run has, each run's value of a row its metric's
+// (row_value). Returns 0, or -1 with *why naming the run and the row when the
+// runs disagree on a row's read size or range; rows then stops before that
+// row.
+int pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows, std::string *why,
+              row_metric metric = metric_mean);
 
 // The spread of a row as a share of its median: the larger distance from the
 // median to the smallest or the largest value, in per cent; 0 for one value.
