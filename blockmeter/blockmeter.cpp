@@ -78,7 +78,10 @@ static void print_usage() {
       "%s"
       "\n"
       "Standard output: the banner, each volume's geometry and result tables.\n"
-      "Standard error: why a volume could not be measured, and reads that failed.\n"
+      "Standard error: the device each volume's reads reach, after each row the\n"
+      "times of its reads (first, min, percentiles, max, in microseconds), why a\n"
+      "volume could not be measured, and reads that failed. On a terminal, also a\n"
+      "line showing which row is being measured, erased once it is done.\n"
       "Exit status: 0 when every volume was measured in full, else -1 (shown as\n"
       "255 where exit statuses run from 0 to 255).\n",
       hdd_root_usage);
