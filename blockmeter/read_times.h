@@ -10,6 +10,7 @@
 // and largest times are kept exactly beside the buckets.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <string>
 
@@ -19,8 +20,7 @@ constexpr uint64_t read_time_most_ns = 100000000000u;  // 100 s
 // The bucket that holds ns, not clamped: ns itself below 256, else 256 per
 // power of two above.
 constexpr int read_time_bucket(uint64_t ns) {
-  int octave = 0;  // floor(log2(ns)) - 7 for ns from 256 up
-  while (ns >> (octave + 8) != 0) ++octave;
+  int octave = ns < 256 ? 0 : (int)std::bit_width(ns) - 8;  // floor(log2(ns)) - 7 from 256 up
   return octave == 0 ? (int)ns : 256 * (octave - 1) + (int)(ns >> (octave - 1));
 }
 
