@@ -380,17 +380,6 @@ TEST_F(read_tests, the_progress_line_never_wraps) {
   EXPECT_EQ(0u, err.find("blockmeter: \xc3\xa9\xc3\xa9\xc3\xa9\r" + std::string(18, ' ') + "\r")) << err;
 }
 
-// Standard error that is no terminal gets no progress line, and the tick is
-// not read for one.
-TEST_F(read_tests, no_terminal_no_progress_line) {
-  hdd_info info = add_drive(1 << 20);
-  tick_script = {0, 5, 0, 7};
-  start_progress("D");
-  run([&](intptr_t h) { return test_multisect(h, &info, 1, 5, 2); });
-  EXPECT_EQ(steady_times("sequential 1 blocks", "0.0") + steady_times("sequential 5 blocks", "0.0"), err);
-  EXPECT_TRUE(tick_script.empty());
-}
-
 // Worked out apart, in exact integers: r × range ÷ 32767 for the first values
 // r of the sequence (41, 18467, 6334, 26500), where r × range overflows 64 bits.
 TEST(random_block, draws_blocks_exactly_in_the_largest_ranges) {
