@@ -327,6 +327,7 @@ TEST(parse, attaches_read_times_to_the_row_they_name) {
   std::string text = small_drive("r") +
                      "blockmeter: r: random range 2: read time us: first 9.5, min 1.0, p10 2.0, p25 3.0, p50 4.0, "
                      "p75 5.0, p90 6.0, p99 7.0, p99.9 8.0, max 12.5\r\n"
+                     "blockmeter: r: random range 2: 1 of 1000 reads failed or came back short; first: EIO\n"
                      "blockmeter: r: random range 4: read time us: first 1.0, min 1.0, p10 1.0\n"
                      "blockmeter: r: random range 64: read time us: first 1.0, min 1.0, p10 1.0, p25 1.0, p50 1.0, "
                      "p75 1.0, p90 1.0, p99 1.0, p99.9 1.0, max 1.0\n";
@@ -334,6 +335,8 @@ TEST(parse, attaches_read_times_to_the_row_they_name) {
   ASSERT_EQ(1u, small.drives.size());
   for (const report_row &row : small.drives[0].random.rows) {
     EXPECT_EQ(row.first == 2, row.timed) << row.first;
+    // Its failed reads, reported after its times, are still its own.
+    EXPECT_EQ(row.first == 2, row.failed_reads) << row.first;
     if (row.first != 2) continue;
     EXPECT_EQ(9.5, row.read_us[read_first]);
     EXPECT_EQ(4.0, row.read_us[read_p50]);
