@@ -113,7 +113,7 @@ void derive_drive(const report_drive *drive, drive_figures *figures) {
   derive_group(&group, figures, &unused);
 }
 
-// A table's rows as the device model reads them.
+// A table's rows as the device model reads them: each time a median over the runs.
 static void model_rows(const drive_group *group, bool random, std::vector<model_row> *out) {
   std::vector<run_row> rows;
   std::string unpaired;
@@ -126,20 +126,18 @@ static void model_rows(const drive_group *group, bool random, std::vector<model_
     m.us_per_read = row.median_us;
     m.mib_per_s = row.median_mib_per_s;
     m.trusted = qualifies(&row);
-    std::vector<double> reads, times[read_time_count];
+    std::vector<double> reads;
     for (const drive_run &run : group->runs) {
       const std::vector<report_row> &table = (random ? run.drive->random : run.drive->sequential).rows;
-      if (i >= table.size()) continue;
-      reads.push_back((double)table[i].reads);
-      if (!table[i].timed) continue;
-      for (int t = 0; t < read_time_count; ++t) times[t].push_back(table[i].read_us[t]);
+      if (i < table.size()) reads.push_back((double)table[i].reads);
     }
     m.reads = median_of(reads);
-    m.timed = !times[0].empty() && times[0].size() == reads.size();
-    double *fields[read_time_count] = {&m.times.first, &m.times.min, &m.times.p10, &m.times.p25, &m.times.p50,
-                                       &m.times.p75,   &m.times.p90, &m.times.p99, &m.times.p999, &m.times.max};
+    // Times only where every run that has the row printed them.
+    m.timed = row.timed_runs > 0 && row.timed_runs == row.runs;
+    const std::array<double, read_time_count> &t = row.median_read_us;
     if (m.timed)
-      for (int t = 0; t < read_time_count; ++t) *fields[t] = median_of(times[t]);
+      m.times = {t[read_first], t[read_min], t[read_p10], t[read_p25], t[read_p50],
+                 t[read_p75],   t[read_p90], t[read_p99], t[read_p999], t[read_max]};
     out->push_back(m);
   }
 }

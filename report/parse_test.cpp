@@ -343,8 +343,8 @@ TEST(parse, attaches_read_times_to_the_row_they_name) {
     EXPECT_EQ(12.5, row.read_us[read_max]);
     EXPECT_EQ("12.5", row.read_us_text[read_max]);
   }
-  for (const report_row &row : parse_named("old", read_test_data("linux_two_drives.txt")).drives[0].random.rows)
-    EXPECT_FALSE(row.timed);
+  report_input old = parse_named("old", read_test_data("linux_two_drives.txt"));
+  for (const report_row &row : old.drives[0].random.rows) EXPECT_FALSE(row.timed);
 }
 
 }  // namespace

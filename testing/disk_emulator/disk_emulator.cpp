@@ -196,6 +196,8 @@ static int serve_disk(const emulator_options *options, served_disk *disk) {
   ops.read = read_image;
   ops.readdir = read_folder;
   fuse_session *session = fuse_session_new(&args, &ops, sizeof ops, disk);
+  // What the session parsed it keeps; the arguments libfuse copied are ours.
+  fuse_opt_free_args(&args);
   if (session == nullptr) {
     say("cannot start a FUSE session");
     return exit_failed;
