@@ -142,25 +142,25 @@ static std::string size_text(double bytes) {
 
 static std::string ms_text(double us) { return fixed(us / 1000, us < 10000 ? 2 : 1) + " ms"; }
 
-static bool is_cache(const model_input *input, device_model *model) {
-  if (model->peak_over_link) {
-    model->basis = "its sequential peak, " + fixed(model->peak_mib_per_s, 1) + " MiB/s, is more than its link (" +
-                   input->link + ") can carry, " + fixed(model->link_mib_per_s, 1) + " MiB/s at most: a cache answered";
-    return true;
-  }
-  std::vector<const model_row *> random = trusted_rows(&input->random);
+// Faster than the link between the device and the host can carry: what
+// answered was on this side of it.
+static bool is_beyond_link(const model_input *input, device_model *model) {
+  if (!model->peak_over_link) return false;
+  model->basis = "its sequential peak, " + fixed(model->peak_mib_per_s, 1) + " MiB/s, is more than its link (" +
+                 input->link + ") can carry, " + fixed(model->link_mib_per_s, 1) + " MiB/s at most: a cache answered";
+  return true;
+}
+
+// Reads across the volume, on average, faster than any device answers reads
+// so far apart.
+static bool is_fast_as_memory(const model_input *input, device_model *model) {
   const model_row *widest = nullptr;
-  for (const model_row *row : random)
+  for (const model_row *row : trusted_rows(&input->random))
     if (widest == nullptr || row->bytes > widest->bytes) widest = row;
-  if (widest != nullptr) {
-    double us = widest->timed ? widest->times.p50 : widest->us_per_read;
-    if (us < cache_wide_read_us) {
-      model->basis = "reads across " + size_text(widest->bytes) + " take " + fixed(us, 1) + " us (" +
-                     (widest->timed ? "p50" : "mean") + "), faster than any device answers reads so far apart";
-      return true;
-    }
-  }
-  return false;
+  if (widest == nullptr || widest->us_per_read >= cache_wide_read_us) return false;
+  model->basis = "reads across " + size_text(widest->bytes) + " take " + fixed(widest->us_per_read, 2) +
+                 " us on average, faster than any device answers reads so far apart: a cache answered";
+  return true;
 }
 
 // Every read the same time, whatever its size or range: a limit of reads per
@@ -327,7 +327,7 @@ static bool is_flash_like(const model_input *input, device_model *model) {
   if (!span_random(input, &span) || span.slowest_us > flash_slowest_us ||
       span.slowest_us > flash_spread_ratio * span.fastest_us)
     return false;
-  model->basis = span_text(&span) + ": moving across the volume costs nothing a platter or an arm would";
+  model->basis = span_text(&span) + ": no read waits for a platter or an arm";
   if (span.slowest_us > flash_flat_ratio * span.fastest_us)
     model->basis += "; not flat, though: reads of some ranges take up to " +
                     fixed(span.slowest_us / span.fastest_us, 1) + " times others', as where a cache in front of it answers";
@@ -358,10 +358,14 @@ static void check_link(const model_input *input, device_model *model) {
 void model_device(const model_input *input, device_model *model) {
   *model = device_model{};
   check_link(input, model);
-  if (is_cache(input, model))
+  // A limit before a cache: a volume held to a rate may sit on memory, and
+  // its rate is what its user gets.
+  if (is_beyond_link(input, model))
     model->kind = kind_cache;
   else if (is_read_limited(input, model))
     model->kind = kind_rate_limited;
+  else if (is_fast_as_memory(input, model))
+    model->kind = kind_cache;
   else if (is_rotating(input, model))
     model->kind = kind_rotating;
   else if (is_speed_limited(input, model))

@@ -197,6 +197,11 @@ TEST(device_model, faster_than_its_link_or_than_any_device_is_a_cache) {
   for (model_row &row : input.random) row = flat_row(row.bytes, 3);
   model_device(&input, &model);
   EXPECT_EQ(kind_cache, model.kind) << model.basis;
+  // Memory held to a rate is the rate.
+  for (model_row &row : input.sequential) row = flat_row(row.bytes, 500);
+  for (model_row &row : input.random) row = flat_row(row.bytes, 500), row.times.p50 = 3;
+  model_device(&input, &model);
+  EXPECT_EQ(kind_rate_limited, model.kind) << model.basis;
 }
 
 // What cannot be told is not guessed: a rising curve of milliseconds with no
