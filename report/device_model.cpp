@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "numbers.h"
 #include "stats.h"
 
 const int usual_rpms[5] = {5400, 5900, 7200, 10000, 15000};
@@ -125,29 +126,14 @@ static double find_turn(const std::vector<model_row> *random, std::vector<const 
   return best;
 }
 
-static std::string fixed(double value, int decimals) {
-  char text[64];
-  snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
-static std::string size_text(double bytes) {
-  static const char *const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-  int unit = 0;
-  while (unit < 4 && bytes >= 1024) bytes /= 1024, ++unit;
-  char text[64];
-  snprintf(text, sizeof text, "%.4g %s", bytes, units[unit]);
-  return text;
-}
-
-static std::string ms_text(double us) { return fixed(us / 1000, us < 10000 ? 2 : 1) + " ms"; }
+static std::string ms_text(double us) { return format_fixed(us / 1000, us < 10000 ? 2 : 1) + " ms"; }
 
 // Faster than the link between the device and the host can carry: what
 // answered was on this side of it.
 static bool is_beyond_link(const model_input *input, device_model *model) {
   if (!model->peak_over_link) return false;
-  model->basis = "its sequential peak, " + fixed(model->peak_mib_per_s, 1) + " MiB/s, is more than its link (" +
-                 input->link + ") can carry, " + fixed(model->link_mib_per_s, 1) + " MiB/s at most: a cache answered";
+  model->basis = "its sequential peak, " + format_fixed(model->peak_mib_per_s, 1) + " MiB/s, is more than its link (" +
+                 input->link + ") can carry, " + format_fixed(model->link_mib_per_s, 1) + " MiB/s at most: a cache answered";
   return true;
 }
 
@@ -158,7 +144,7 @@ static bool is_fast_as_memory(const model_input *input, device_model *model) {
   for (const model_row *row : trusted_rows(&input->random))
     if (widest == nullptr || row->bytes > widest->bytes) widest = row;
   if (widest == nullptr || widest->us_per_read >= cache_wide_read_us) return false;
-  model->basis = "reads across " + size_text(widest->bytes) + " take " + fixed(widest->us_per_read, 2) +
+  model->basis = "reads across " + format_size(widest->bytes) + " take " + format_fixed(widest->us_per_read, 2) +
                  " us on average, faster than any device answers reads so far apart: a cache answered";
   return true;
 }
@@ -182,9 +168,9 @@ static bool is_read_limited(const model_input *input, device_model *model) {
   if (!within(median_of(times), us, flat_time_share * 1.5) || std::fabs(b * (largest - smallest)) > flat_time_share * 1.5 * us)
     return false;
   model->limit_reads_per_s = 1e6 / us;
-  model->basis = "every read takes about " + fixed(us, 1) + " us, whatever its size (" + size_text(smallest) + " to " +
-                 size_text(largest) + ") or range (" + std::to_string(random.size()) + " random rows within " +
-                 fixed(flat_time_share * 100, 0) + " %)";
+  model->basis = "every read takes about " + format_fixed(us, 1) + " us, whatever its size (" + format_size(smallest) + " to " +
+                 format_size(largest) + ") or range (" + std::to_string(random.size()) + " random rows within " +
+                 format_fixed(flat_time_share * 100, 0) + " %)";
   return true;
 }
 
@@ -202,9 +188,9 @@ static bool is_speed_limited(const model_input *input, device_model *model) {
     for (double speed : speeds) flat = flat && within(speed, centre, flat_speed_share);
     if (!flat) continue;
     model->limit_mib_per_s = centre;
-    model->basis = "sequential reads of " + size_text(rows[start]->bytes) + " to " + size_text(rows.back()->bytes) +
-                   " all run at " + fixed(centre, 1) + " MiB/s (" + std::to_string(speeds.size()) + " rows within " +
-                   fixed(flat_speed_share * 100, 0) + " %)";
+    model->basis = "sequential reads of " + format_size(rows[start]->bytes) + " to " + format_size(rows.back()->bytes) +
+                   " all run at " + format_fixed(centre, 1) + " MiB/s (" + std::to_string(speeds.size()) + " rows within " +
+                   format_fixed(flat_speed_share * 100, 0) + " %)";
     return true;
   }
   return false;
@@ -235,21 +221,21 @@ static void find_buffer(const std::vector<model_row> *random, const std::vector<
       widest_hit = &row;
   }
   std::string against = ms_text(waited) + " where the platter is waited for (p50 of " +
-                        size_text(plateau->front()->bytes) + " to " + size_text(plateau->back()->bytes) + ")";
+                        format_size(plateau->front()->bytes) + " to " + format_size(plateau->back()->bytes) + ")";
   if (narrowest == nullptr) {
     model->buffer = buffer_not_told;
     model->buffer_text = "not told: no range narrower than those the turn comes from";
   } else if (narrowest->times.p50 < buffer_hit_share * waited) {
     model->buffer = buffer_serves;
-    model->buffer_text = "serves the narrowest ranges, up to " + size_text(widest_hit->bytes) + ": p50 " +
-                         ms_text(narrowest->times.p50) + " over " + size_text(narrowest->bytes) + " against " + against;
+    model->buffer_text = "serves the narrowest ranges, up to " + format_size(widest_hit->bytes) + ": p50 " +
+                         ms_text(narrowest->times.p50) + " over " + format_size(narrowest->bytes) + " against " + against;
   } else if (narrowest->times.p50 > buffer_miss_share * waited) {
     model->buffer = buffer_none;
-    model->buffer_text = "none seen: reads over " + size_text(narrowest->bytes) + " still wait for the platter (p50 " +
+    model->buffer_text = "none seen: reads over " + format_size(narrowest->bytes) + " still wait for the platter (p50 " +
                          ms_text(narrowest->times.p50) + " against " + against + ")";
   } else {
     model->buffer = buffer_not_told;
-    model->buffer_text = "not told: reads over " + size_text(narrowest->bytes) + " take " +
+    model->buffer_text = "not told: reads over " + format_size(narrowest->bytes) + " take " +
                          ms_text(narrowest->times.p50) + " (p50), between a buffer's answer and " + against;
   }
 }
@@ -280,13 +266,13 @@ static bool is_rotating(const model_input *input, device_model *model) {
   if (widest->bytes <= plateau.back()->bytes)
     model->seek_note = "not measured: no range wider than those the turn comes from";
   else if (seek <= 0)
-    model->seek_note = "none measured: reads across " + size_text(widest->bytes) + " take no longer than half a turn and the overhead";
+    model->seek_note = "none measured: reads across " + format_size(widest->bytes) + " take no longer than half a turn and the overhead";
   else
     model->seek_ms = seek;
   find_buffer(&input->random, &plateau, narrowest, model);
-  model->basis = "reads over " + size_text(plateau.front()->bytes) + " to " + size_text(plateau.back()->bytes) +
+  model->basis = "reads over " + format_size(plateau.front()->bytes) + " to " + format_size(plateau.back()->bytes) +
                  " wait a time spread evenly over one turn of " + ms_text(turn) + "; reads across " +
-                 size_text(widest->bytes) + " take " + ms_text(widest->us_per_read);
+                 format_size(widest->bytes) + " take " + ms_text(widest->us_per_read);
   return true;
 }
 
@@ -315,9 +301,9 @@ static bool span_random(const model_input *input, random_span *span) {
 
 static std::string span_text(const random_span *span) {
   const char *what = span->widest->timed ? " (p50)" : " (mean)";
-  return "random reads take " + fixed(typical_us(span->narrowest), 1) + " us over " +
-         size_text(span->narrowest->bytes) + " and " + fixed(typical_us(span->widest), 1) + " us across " +
-         size_text(span->widest->bytes) + what;
+  return "random reads take " + format_fixed(typical_us(span->narrowest), 1) + " us over " +
+         format_size(span->narrowest->bytes) + " and " + format_fixed(typical_us(span->widest), 1) + " us across " +
+         format_size(span->widest->bytes) + what;
 }
 
 // No read waits for anything that moves: every range answered in well under
@@ -330,7 +316,7 @@ static bool is_flash_like(const model_input *input, device_model *model) {
   model->basis = span_text(&span) + ": no read waits for a platter or an arm";
   if (span.slowest_us > flash_flat_ratio * span.fastest_us)
     model->basis += "; not flat, though: reads of some ranges take up to " +
-                    fixed(span.slowest_us / span.fastest_us, 1) + " times others', as where a cache in front of it answers";
+                    format_fixed(span.slowest_us / span.fastest_us, 1) + " times others', as where a cache in front of it answers";
   return true;
 }
 
@@ -380,38 +366,38 @@ void describe_device_model(const device_model *m, std::vector<model_line> *lines
   lines->clear();
   lines->push_back({"behaves like", std::string(kind_name(m->kind)) + " (" + m->basis + ")"});
   if (m->kind == kind_rotating) {
-    std::string turn = "a turn of " + fixed(m->turn_ms, 2) + " ms from the spread of " +
-                       fixed(m->turn_reads, 0) + " reads over " +
-                       (m->turn_rows == 1 ? "the range " + size_text(m->turn_from_bytes)
+    std::string turn = "a turn of " + format_fixed(m->turn_ms, 2) + " ms from the spread of " +
+                       format_fixed(m->turn_reads, 0) + " reads over " +
+                       (m->turn_rows == 1 ? "the range " + format_size(m->turn_from_bytes)
                                           : std::to_string(m->turn_rows) + " ranges, " +
-                                                size_text(m->turn_from_bytes) + " to " + size_text(m->turn_to_bytes));
-    std::string measured = fixed(m->measured_rpm, 0) + " rpm";
+                                                format_size(m->turn_from_bytes) + " to " + format_size(m->turn_to_bytes));
+    std::string measured = format_fixed(m->measured_rpm, 0) + " rpm";
     lines->push_back({"rotation", std::to_string(m->shown_rpm) + " rpm (" +
                                       (m->rpm_rounded ? "measured " + measured + ", within " +
-                                                            fixed(rpm_round_share * 100, 0) + " % of this usual speed"
+                                                            format_fixed(rpm_round_share * 100, 0) + " % of this usual speed"
                                                       : "as measured: no usual speed within " +
-                                                            fixed(rpm_round_share * 100, 0) + " %") +
+                                                            format_fixed(rpm_round_share * 100, 0) + " %") +
                                       "; " + turn + ")"});
-    lines->push_back({"average access", fixed(m->access_ms, 2) + " ms (the mean read across " +
-                                            size_text(m->access_range_bytes) + ", the widest range)"});
+    lines->push_back({"average access", format_fixed(m->access_ms, 2) + " ms (the mean read across " +
+                                            format_size(m->access_range_bytes) + ", the widest range)"});
     lines->push_back({"average seek", m->seek_note.empty()
-                                          ? fixed(m->seek_ms, 2) + " ms (the access less half a turn, " +
-                                                fixed(m->turn_ms / 2, 2) + " ms, and the overhead, " +
-                                                fixed(m->overhead_ms, 2) +
+                                          ? format_fixed(m->seek_ms, 2) + " ms (the access less half a turn, " +
+                                                format_fixed(m->turn_ms / 2, 2) + " ms, and the overhead, " +
+                                                format_fixed(m->overhead_ms, 2) +
                                                 " ms: the fastest read where reads wait for the platter and move least)"
                                           : m->seek_note});
     lines->push_back({"track buffer", m->buffer_text});
   } else if (m->limit_reads_per_s > 0) {
-    lines->push_back({"limit", fixed(m->limit_reads_per_s, 0) + " reads/s (one read every " +
-                                   fixed(1e6 / m->limit_reads_per_s, 1) + " us)"});
+    lines->push_back({"limit", format_fixed(m->limit_reads_per_s, 0) + " reads/s (one read every " +
+                                   format_fixed(1e6 / m->limit_reads_per_s, 1) + " us)"});
   } else if (m->limit_mib_per_s > 0) {
-    lines->push_back({"limit", fixed(m->limit_mib_per_s, 1) + " MiB/s (the speed the sequential rows level off at)"});
+    lines->push_back({"limit", format_fixed(m->limit_mib_per_s, 1) + " MiB/s (the speed the sequential rows level off at)"});
   }
   if (!m->link.empty())
-    lines->push_back({"link", m->link + ", at most " + fixed(m->link_mib_per_s, 1) + " MiB/s" +
+    lines->push_back({"link", m->link + ", at most " + format_fixed(m->link_mib_per_s, 1) + " MiB/s" +
                                   (m->peak_mib_per_s == 0 ? std::string(": no sequential row to hold against it")
                                    : m->peak_over_link
-                                       ? "; the sequential peak, " + fixed(m->peak_mib_per_s, 1) +
+                                       ? "; the sequential peak, " + format_fixed(m->peak_mib_per_s, 1) +
                                              " MiB/s, is faster than it can carry: that figure is a cache's, not the device's"
-                                       : "; the sequential peak, " + fixed(m->peak_mib_per_s, 1) + " MiB/s, is within it")});
+                                       : "; the sequential peak, " + format_fixed(m->peak_mib_per_s, 1) + " MiB/s, is within it")});
 }

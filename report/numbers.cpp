@@ -52,3 +52,10 @@ std::string format_p(double p) {
 }
 
 std::string format_general(double value, int digits) { return format_number("%.*g", digits, value); }
+
+std::string format_size(double bytes) {
+  static const char *const units[] = {"B", "KiB", "MiB", "GiB"};
+  int unit = 0;
+  while (unit < 3 && bytes >= 1024) bytes /= 1024, ++unit;
+  return format_general(bytes, 4) + " " + units[unit];
+}

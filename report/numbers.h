@@ -23,6 +23,10 @@ std::string format_shortest(double value);
 // with an exponent below 0.001 ("1.5e-45").
 std::string format_p(double p);
 
+// Bytes in the largest of B, KiB, MiB, GiB that keeps the number at 1 or
+// more, with up to 4 significant digits: "512 B", "5.5 KiB", "64 MiB".
+std::string format_size(double bytes);
+
 // Whether a formatter above could not format a number (and gave "" for it):
 // a report holding one is not complete.
 bool number_format_failed();

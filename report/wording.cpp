@@ -5,13 +5,6 @@
 const text_symbols plain_symbols = {"us", "R^2", "+-"};
 const text_symbols rich_symbols = {"\xc2\xb5s", "R\xc2\xb2", "\xc2\xb1"};
 
-std::string format_size(double bytes) {
-  static const char *const units[] = {"B", "KiB", "MiB", "GiB"};
-  int unit = 0;
-  while (unit < 3 && bytes >= 1024) bytes /= 1024, ++unit;
-  return format_general(bytes, 4) + " " + units[unit];
-}
-
 std::string geometry_text(const report_drive *drive) {
   double bytes = bytes_of_blocks(drive->n_blocks, drive->block_size);
   return "block size " + std::to_string(drive->block_size) + " B, " + count_of(drive->n_blocks, "block") +

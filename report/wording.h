@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "figures.h"
+#include "numbers.h"
 #include "report.h"
 #include "runs.h"
 
@@ -21,9 +22,6 @@ struct text_symbols {
 };
 extern const text_symbols plain_symbols, rich_symbols;
 
-// Bytes in the largest of B, KiB, MiB, GiB that keeps the number at 1 or
-// more, with up to 4 significant digits: "512 B", "5.5 KiB", "64 MiB".
-std::string format_size(double bytes);
 
 // "1 row", "2 rows": the count and the thing, plural unless 1.
 std::string count_of(int64_t count, const char *thing);
