@@ -1,6 +1,5 @@
 #include "read_times.h"
 
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -61,7 +60,8 @@ std::string describe_read_times(const read_times *times) {
   append_us(&text, read_time_labels[0], (double)times->first_ns);
   append_us(&text, read_time_labels[1], (double)times->min_ns);
   for (int i = 2; i + 1 < read_time_count; ++i)
-    append_us(&text, read_time_labels[i], read_time_percentile(times, (int)std::lround(read_time_percents[i] * 10)));
+    append_us(&text, read_time_labels[i],
+              read_time_percentile(times, (int)std::lround(read_time_percents[i] * 10)));
   append_us(&text, read_time_labels[read_time_count - 1], (double)times->max_ns);
   return text;
 }

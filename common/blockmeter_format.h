@@ -81,8 +81,8 @@ static_assert(std::string_view(random_row_format).starts_with(random_row_start))
 // 41.2, p10 44.9, ..., max 1503.0", each label and its number in this order.
 inline constexpr char read_times_words[] = "read time us: ";
 inline constexpr int read_time_count = 10;
-inline constexpr const char *read_time_labels[read_time_count] = {"first", "min", "p10", "p25", "p50",
-                                                                  "p75", "p90", "p99", "p99.9", "max"};
+inline constexpr const char *read_time_labels[read_time_count] = {"first", "min", "p10", "p25",   "p50",
+                                                                  "p75",   "p90", "p99", "p99.9", "max"};
 // The percentile each label past the first two stands for.
 inline constexpr double read_time_percents[read_time_count] = {0, 0, 10, 25, 50, 75, 90, 99, 99.9, 100};
 static_assert(std::string_view(read_failure_format).starts_with(program_prefix));

@@ -10,7 +10,8 @@
 // "d with 16 blocks of 512 B", and what it read where blockmeter said.
 static std::string name_drive(const report_drive *drive) {
   return drive->root + " with " + std::to_string(drive->n_blocks) + " blocks of " +
-         std::to_string(drive->block_size) + " B" + (drive->device.empty() ? "" : ", reading " + drive->device);
+         std::to_string(drive->block_size) + " B" +
+         (drive->device.empty() ? "" : ", reading " + drive->device);
 }
 
 int make_compare_side(const report_input *input, compare_side *side, std::string *why, row_metric metric) {
@@ -21,7 +22,7 @@ int make_compare_side(const report_input *input, compare_side *side, std::string
     const report_drive *first = side->group.runs.empty() ? nullptr : side->group.runs[0].drive;
     if (first != nullptr && !is_same_drive(first, &drive)) {
       *why = "holds runs of more than one drive (" + name_drive(first) + ", and " + name_drive(&drive) +
-                 "); compare one drive's runs per file";
+             "); compare one drive's runs per file";
       return -1;
     }
     side->group.runs.push_back({input, &drive});
@@ -181,7 +182,8 @@ int compare_inputs(const std::vector<report_input> *inputs, double alpha, std::v
   comparisons->clear();
   if (status != 0) return -1;
   comparisons->resize(sides->size() - 1);
-  for (size_t i = 1; i < sides->size(); ++i) compare_sides(&(*sides)[0], &(*sides)[i], alpha, &(*comparisons)[i - 1]);
+  for (size_t i = 1; i < sides->size(); ++i)
+    compare_sides(&(*sides)[0], &(*sides)[i], alpha, &(*comparisons)[i - 1]);
   return 0;
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <cstdio>
 
 #include "numbers.h"
 #include "stats.h"
@@ -50,7 +49,9 @@ static double median_us(const std::vector<const model_row *> &rows) {
   return median_of(us);
 }
 
-static bool within(double value, double centre, double share) { return std::fabs(value - centre) <= share * centre; }
+static bool within(double value, double centre, double share) {
+  return std::fabs(value - centre) <= share * centre;
+}
 
 // What one row's quantiles tell of a turn. Reads that wait for the platter
 // wait a time spread evenly over one turn, so p90 - p10 is 0.8 of it and
@@ -66,7 +67,8 @@ static turn_evidence turn_of_row(const model_row *row, double *turn) {
   double by_deciles = (t.p90 - t.p10) / 0.8, by_quartiles = 2 * (t.p75 - t.p25);
   // Waits spread over a turn put p25 a quarter of one above the fastest
   // read; reads that were not waited for fill the lowest quarter instead.
-  if (by_quartiles < fastest_turn_us || t.p25 - t.min < unwaited_share * (t.p75 - t.p25)) return turn_unwaited;
+  if (by_quartiles < fastest_turn_us || t.p25 - t.min < unwaited_share * (t.p75 - t.p25))
+    return turn_unwaited;
   if (std::fabs(by_deciles - by_quartiles) > turn_estimates_share * std::max(by_deciles, by_quartiles))
     return turn_blurred;
   // Reads the buffer answered sit at the fastest: as many as bring p10
@@ -122,7 +124,8 @@ static double find_turn(const std::vector<model_row> *random, std::vector<const 
   }
   rows->clear();
   for (size_t i = best_start; i < best_end; ++i) rows->push_back(told[i].second);
-  std::sort(rows->begin(), rows->end(), [](const model_row *a, const model_row *b) { return a->bytes < b->bytes; });
+  std::sort(rows->begin(), rows->end(),
+            [](const model_row *a, const model_row *b) { return a->bytes < b->bytes; });
   return best;
 }
 
@@ -132,8 +135,9 @@ static std::string ms_text(double us) { return format_fixed(us / 1000, us < 1000
 // answered was on this side of it.
 static bool is_beyond_link(const model_input *input, device_model *model) {
   if (!model->peak_over_link) return false;
-  model->basis = "its sequential peak, " + format_fixed(model->peak_mib_per_s, 1) + " MiB/s, is more than its link (" +
-                 input->link + ") can carry, " + format_fixed(model->link_mib_per_s, 1) + " MiB/s at most: a cache answered";
+  model->basis = "its sequential peak, " + format_fixed(model->peak_mib_per_s, 1) +
+                 " MiB/s, is more than its link (" + input->link + ") can carry, " +
+                 format_fixed(model->link_mib_per_s, 1) + " MiB/s at most: a cache answered";
   return true;
 }
 
@@ -144,7 +148,8 @@ static bool is_fast_as_memory(const model_input *input, device_model *model) {
   for (const model_row *row : trusted_rows(&input->random))
     if (widest == nullptr || row->bytes > widest->bytes) widest = row;
   if (widest == nullptr || widest->us_per_read >= cache_wide_read_us) return false;
-  model->basis = "reads across " + format_size(widest->bytes) + " take " + format_fixed(widest->us_per_read, 2) +
+  model->basis = "reads across " + format_size(widest->bytes) + " take " +
+                 format_fixed(widest->us_per_read, 2) +
                  " us on average, faster than any device answers reads so far apart: a cache answered";
   return true;
 }
@@ -152,7 +157,8 @@ static bool is_fast_as_memory(const model_input *input, device_model *model) {
 // Every read the same time, whatever its size or range: a limit of reads per
 // second, not a device's mechanics or transfer.
 static bool is_read_limited(const model_input *input, device_model *model) {
-  std::vector<const model_row *> random = trusted_rows(&input->random), sequential = trusted_rows(&input->sequential);
+  std::vector<const model_row *> random = trusted_rows(&input->random),
+                                 sequential = trusted_rows(&input->sequential);
   if (random.size() < least_flat_rows || sequential.size() < least_flat_rows) return false;
   double us = median_us(random);
   size_t off = 0;
@@ -163,13 +169,16 @@ static bool is_read_limited(const model_input *input, device_model *model) {
   for (const model_row *row : sequential) bytes.push_back(row->bytes), times.push_back(row->us_per_read);
   double a = 0, b = 0, r2 = 0;
   if (fit_line(bytes.data(), times.data(), (int)bytes.size(), &a, &b, &r2) != 0) return false;
-  double smallest = *std::min_element(bytes.begin(), bytes.end()), largest = *std::max_element(bytes.begin(), bytes.end());
+  double smallest = *std::min_element(bytes.begin(), bytes.end()),
+         largest = *std::max_element(bytes.begin(), bytes.end());
   // Reads of every size cost the random reads' time, and the larger ones no more.
-  if (!within(median_of(times), us, flat_time_share * 1.5) || std::fabs(b * (largest - smallest)) > flat_time_share * 1.5 * us)
+  if (!within(median_of(times), us, flat_time_share * 1.5) ||
+      std::fabs(b * (largest - smallest)) > flat_time_share * 1.5 * us)
     return false;
   model->limit_reads_per_s = 1e6 / us;
-  model->basis = "every read takes about " + format_fixed(us, 1) + " us, whatever its size (" + format_size(smallest) + " to " +
-                 format_size(largest) + ") or range (" + std::to_string(random.size()) + " random rows within " +
+  model->basis = "every read takes about " + format_fixed(us, 1) + " us, whatever its size (" +
+                 format_size(smallest) + " to " + format_size(largest) + ") or range (" +
+                 std::to_string(random.size()) + " random rows within " +
                  format_fixed(flat_time_share * 100, 0) + " %)";
   return true;
 }
@@ -177,7 +186,8 @@ static bool is_read_limited(const model_input *input, device_model *model) {
 // Sequential speed flat from some read size on: a limit of bytes per second.
 static bool is_speed_limited(const model_input *input, device_model *model) {
   std::vector<const model_row *> rows = trusted_rows(&input->sequential);
-  std::sort(rows.begin(), rows.end(), [](const model_row *a, const model_row *b) { return a->bytes < b->bytes; });
+  std::sort(rows.begin(), rows.end(),
+            [](const model_row *a, const model_row *b) { return a->bytes < b->bytes; });
   if (rows.size() < least_flat_rows) return false;
   for (size_t start = 0; start + least_flat_rows <= rows.size(); ++start) {
     if (rows.back()->bytes < 2 * rows[start]->bytes) break;
@@ -188,9 +198,10 @@ static bool is_speed_limited(const model_input *input, device_model *model) {
     for (double speed : speeds) flat = flat && within(speed, centre, flat_speed_share);
     if (!flat) continue;
     model->limit_mib_per_s = centre;
-    model->basis = "sequential reads of " + format_size(rows[start]->bytes) + " to " + format_size(rows.back()->bytes) +
-                   " all run at " + format_fixed(centre, 1) + " MiB/s (" + std::to_string(speeds.size()) + " rows within " +
-                   format_fixed(flat_speed_share * 100, 0) + " %)";
+    model->basis = "sequential reads of " + format_size(rows[start]->bytes) + " to " +
+                   format_size(rows.back()->bytes) + " all run at " + format_fixed(centre, 1) + " MiB/s (" +
+                   std::to_string(speeds.size()) + " rows within " + format_fixed(flat_speed_share * 100, 0) +
+                   " %)";
     return true;
   }
   return false;
@@ -221,18 +232,21 @@ static void find_buffer(const std::vector<model_row> *random, const std::vector<
       widest_hit = &row;
   }
   std::string against = ms_text(waited) + " where the platter is waited for (p50 of " +
-                        format_size(plateau->front()->bytes) + " to " + format_size(plateau->back()->bytes) + ")";
+                        format_size(plateau->front()->bytes) + " to " + format_size(plateau->back()->bytes) +
+                        ")";
   if (narrowest == nullptr) {
     model->buffer = buffer_not_told;
     model->buffer_text = "not told: no range narrower than those the turn comes from";
   } else if (narrowest->times.p50 < buffer_hit_share * waited) {
     model->buffer = buffer_serves;
     model->buffer_text = "serves the narrowest ranges, up to " + format_size(widest_hit->bytes) + ": p50 " +
-                         ms_text(narrowest->times.p50) + " over " + format_size(narrowest->bytes) + " against " + against;
+                         ms_text(narrowest->times.p50) + " over " + format_size(narrowest->bytes) +
+                         " against " + against;
   } else if (narrowest->times.p50 > buffer_miss_share * waited) {
     model->buffer = buffer_none;
-    model->buffer_text = "none seen: reads over " + format_size(narrowest->bytes) + " still wait for the platter (p50 " +
-                         ms_text(narrowest->times.p50) + " against " + against + ")";
+    model->buffer_text = "none seen: reads over " + format_size(narrowest->bytes) +
+                         " still wait for the platter (p50 " + ms_text(narrowest->times.p50) + " against " +
+                         against + ")";
   } else {
     model->buffer = buffer_not_told;
     model->buffer_text = "not told: reads over " + format_size(narrowest->bytes) + " take " +
@@ -243,9 +257,9 @@ static void find_buffer(const std::vector<model_row> *random, const std::vector<
 static bool is_rotating(const model_input *input, device_model *model) {
   std::vector<const model_row *> random = trusted_rows(&input->random);
   if (random.size() < 2) return false;
-  const model_row *widest = *std::max_element(random.begin(), random.end(), [](const model_row *a, const model_row *b) {
-    return a->bytes < b->bytes;
-  });
+  const model_row *widest =
+      *std::max_element(random.begin(), random.end(),
+                        [](const model_row *a, const model_row *b) { return a->bytes < b->bytes; });
   std::vector<const model_row *> plateau;
   const model_row *narrowest = nullptr;
   double turn = find_turn(&input->random, &plateau, &narrowest);
@@ -266,13 +280,15 @@ static bool is_rotating(const model_input *input, device_model *model) {
   if (widest->bytes <= plateau.back()->bytes)
     model->seek_note = "not measured: no range wider than those the turn comes from";
   else if (seek <= 0)
-    model->seek_note = "none measured: reads across " + format_size(widest->bytes) + " take no longer than half a turn and the overhead";
+    model->seek_note = "none measured: reads across " + format_size(widest->bytes) +
+                       " take no longer than half a turn and the overhead";
   else
     model->seek_ms = seek;
   find_buffer(&input->random, &plateau, narrowest, model);
-  model->basis = "reads over " + format_size(plateau.front()->bytes) + " to " + format_size(plateau.back()->bytes) +
-                 " wait a time spread evenly over one turn of " + ms_text(turn) + "; reads across " +
-                 format_size(widest->bytes) + " take " + ms_text(widest->us_per_read);
+  model->basis = "reads over " + format_size(plateau.front()->bytes) + " to " +
+                 format_size(plateau.back()->bytes) + " wait a time spread evenly over one turn of " +
+                 ms_text(turn) + "; reads across " + format_size(widest->bytes) + " take " +
+                 ms_text(widest->us_per_read);
   return true;
 }
 
@@ -302,8 +318,8 @@ static bool span_random(const model_input *input, random_span *span) {
 static std::string span_text(const random_span *span) {
   const char *what = span->widest->timed ? " (p50)" : " (mean)";
   return "random reads take " + format_fixed(typical_us(span->narrowest), 1) + " us over " +
-         format_size(span->narrowest->bytes) + " and " + format_fixed(typical_us(span->widest), 1) + " us across " +
-         format_size(span->widest->bytes) + what;
+         format_size(span->narrowest->bytes) + " and " + format_fixed(typical_us(span->widest), 1) +
+         " us across " + format_size(span->widest->bytes) + what;
 }
 
 // No read waits for anything that moves: every range answered in well under
@@ -316,7 +332,8 @@ static bool is_flash_like(const model_input *input, device_model *model) {
   model->basis = span_text(&span) + ": no read waits for a platter or an arm";
   if (span.slowest_us > flash_flat_ratio * span.fastest_us)
     model->basis += "; not flat, though: reads of some ranges take up to " +
-                    format_fixed(span.slowest_us / span.fastest_us, 1) + " times others', as where a cache in front of it answers";
+                    format_fixed(span.slowest_us / span.fastest_us, 1) +
+                    " times others', as where a cache in front of it answers";
   return true;
 }
 
@@ -334,7 +351,8 @@ static std::string unclear_reason(const model_input *input) {
 
 // The sequential peak against what the link can carry.
 static void check_link(const model_input *input, device_model *model) {
-  for (const model_row *row : trusted_rows(&input->sequential)) model->peak_mib_per_s = std::max(model->peak_mib_per_s, row->mib_per_s);
+  for (const model_row *row : trusted_rows(&input->sequential))
+    model->peak_mib_per_s = std::max(model->peak_mib_per_s, row->mib_per_s);
   if (input->link.empty() || !(input->link_bytes_per_s > 0)) return;
   model->link = input->link;
   model->link_mib_per_s = input->link_bytes_per_s / 1048576;
@@ -366,38 +384,45 @@ void describe_device_model(const device_model *m, std::vector<model_line> *lines
   lines->clear();
   lines->push_back({"behaves like", std::string(kind_name(m->kind)) + " (" + m->basis + ")"});
   if (m->kind == kind_rotating) {
-    std::string turn = "a turn of " + format_fixed(m->turn_ms, 2) + " ms from the spread of " +
-                       format_fixed(m->turn_reads, 0) + " reads over " +
-                       (m->turn_rows == 1 ? "the range " + format_size(m->turn_from_bytes)
-                                          : std::to_string(m->turn_rows) + " ranges, " +
-                                                format_size(m->turn_from_bytes) + " to " + format_size(m->turn_to_bytes));
+    std::string turn =
+        "a turn of " + format_fixed(m->turn_ms, 2) + " ms from the spread of " +
+        format_fixed(m->turn_reads, 0) + " reads over " +
+        (m->turn_rows == 1 ? "the range " + format_size(m->turn_from_bytes)
+                           : std::to_string(m->turn_rows) + " ranges, " + format_size(m->turn_from_bytes) +
+                                 " to " + format_size(m->turn_to_bytes));
     std::string measured = format_fixed(m->measured_rpm, 0) + " rpm";
     lines->push_back({"rotation", std::to_string(m->shown_rpm) + " rpm (" +
                                       (m->rpm_rounded ? "measured " + measured + ", within " +
-                                                            format_fixed(rpm_round_share * 100, 0) + " % of this usual speed"
+                                                            format_fixed(rpm_round_share * 100, 0) +
+                                                            " % of this usual speed"
                                                       : "as measured: no usual speed within " +
                                                             format_fixed(rpm_round_share * 100, 0) + " %") +
                                       "; " + turn + ")"});
     lines->push_back({"average access", format_fixed(m->access_ms, 2) + " ms (the mean read across " +
                                             format_size(m->access_range_bytes) + ", the widest range)"});
-    lines->push_back({"average seek", m->seek_note.empty()
-                                          ? format_fixed(m->seek_ms, 2) + " ms (the access less half a turn, " +
-                                                format_fixed(m->turn_ms / 2, 2) + " ms, and the overhead, " +
-                                                format_fixed(m->overhead_ms, 2) +
-                                                " ms: the fastest read where reads wait for the platter and move least)"
-                                          : m->seek_note});
+    lines->push_back(
+        {"average seek", m->seek_note.empty()
+                             ? format_fixed(m->seek_ms, 2) + " ms (the access less half a turn, " +
+                                   format_fixed(m->turn_ms / 2, 2) + " ms, and the overhead, " +
+                                   format_fixed(m->overhead_ms, 2) +
+                                   " ms: the fastest read where reads wait for the platter and move least)"
+                             : m->seek_note});
     lines->push_back({"track buffer", m->buffer_text});
   } else if (m->limit_reads_per_s > 0) {
     lines->push_back({"limit", format_fixed(m->limit_reads_per_s, 0) + " reads/s (one read every " +
                                    format_fixed(1e6 / m->limit_reads_per_s, 1) + " us)"});
   } else if (m->limit_mib_per_s > 0) {
-    lines->push_back({"limit", format_fixed(m->limit_mib_per_s, 1) + " MiB/s (the speed the sequential rows level off at)"});
+    lines->push_back({"limit", format_fixed(m->limit_mib_per_s, 1) +
+                                   " MiB/s (the speed the sequential rows level off at)"});
   }
   if (!m->link.empty())
-    lines->push_back({"link", m->link + ", at most " + format_fixed(m->link_mib_per_s, 1) + " MiB/s" +
-                                  (m->peak_mib_per_s == 0 ? std::string(": no sequential row to hold against it")
-                                   : m->peak_over_link
-                                       ? "; the sequential peak, " + format_fixed(m->peak_mib_per_s, 1) +
-                                             " MiB/s, is faster than it can carry: that figure is a cache's, not the device's"
-                                       : "; the sequential peak, " + format_fixed(m->peak_mib_per_s, 1) + " MiB/s, is within it")});
+    lines->push_back(
+        {"link",
+         m->link + ", at most " + format_fixed(m->link_mib_per_s, 1) + " MiB/s" +
+             (m->peak_mib_per_s == 0 ? std::string(": no sequential row to hold against it")
+              : m->peak_over_link
+                  ? "; the sequential peak, " + format_fixed(m->peak_mib_per_s, 1) +
+                        " MiB/s, is faster than it can carry: that figure is a cache's, not the device's"
+                  : "; the sequential peak, " + format_fixed(m->peak_mib_per_s, 1) +
+                        " MiB/s, is within it")});
 }

@@ -40,22 +40,21 @@ struct device_model {
   device_kind kind;
   std::string basis;  // what the class rests on; for kind_unclear, why no class fits
 
-  // A rotating disk. rotation_note is empty when the turn was measured.
-  std::string rotation_note;
-  double turn_ms;                          // one turn of the platter
-  double measured_rpm;                     // 60000 / turn_ms
-  int shown_rpm;                           // the usual speed within rpm_round_share, else measured_rpm rounded
-  bool rpm_rounded;                        // shown_rpm is a usual speed, not the measurement
-  int turn_rows;                           // the rows the turn comes from
-  double turn_from_bytes, turn_to_bytes;   // their ranges
-  double turn_reads;                       // the reads they made
-  double access_ms;                        // the mean read over the widest range
-  double access_range_bytes;               // that range
-  double overhead_ms;                      // what a read costs besides seek and rotation
-  std::string seek_note;                   // empty when seek_ms is set
-  double seek_ms;                          // access less half a turn and the overhead
+  // A rotating disk.
+  double turn_ms;                         // one turn of the platter
+  double measured_rpm;                    // 60000 / turn_ms
+  int shown_rpm;                          // the usual speed within rpm_round_share, else measured_rpm rounded
+  bool rpm_rounded;                       // shown_rpm is a usual speed, not the measurement
+  int turn_rows;                          // the rows the turn comes from
+  double turn_from_bytes, turn_to_bytes;  // their ranges
+  double turn_reads;                      // the reads they made
+  double access_ms;                       // the mean read over the widest range
+  double access_range_bytes;              // that range
+  double overhead_ms;                     // what a read costs besides seek and rotation
+  std::string seek_note;                  // empty when seek_ms is set
+  double seek_ms;                         // access less half a turn and the overhead
   buffer_verdict buffer;
-  std::string buffer_text;                 // the evidence either way, or why it cannot be told
+  std::string buffer_text;  // the evidence either way, or why it cannot be told
 
   // A limit: reads per second, or MiB per second (one of them; 0 for the other).
   double limit_reads_per_s;
@@ -63,21 +62,21 @@ struct device_model {
 
   // The device's link, where known: what it carries, and the sequential peak
   // against it.
-  std::string link;             // empty when not known
+  std::string link;  // empty when not known
   double link_mib_per_s;
-  double peak_mib_per_s;        // the fastest sequential row measured long enough; 0 with none
-  bool peak_over_link;          // faster than the link can carry: not the device's figure
+  double peak_mib_per_s;  // the fastest sequential row measured long enough; 0 with none
+  bool peak_over_link;    // faster than the link can carry: not the device's figure
 };
 
 // The thresholds the model applies, where a reader of its figures may ask.
-constexpr double rpm_round_share = 0.03;    // a measured speed this close to a usual one is shown as it
-constexpr double cache_wide_read_us = 5;    // no device answers a read across its volume faster
-constexpr double flat_time_share = 0.10;    // rows of one rate-limited time per read keep this close
-constexpr double flat_speed_share = 0.05;   // a MiB/s limit holds its rows this close
-constexpr double flash_flat_ratio = 1.5;    // a flat random curve: its slowest range at most this over its fastest
-constexpr double flash_spread_ratio = 4;    // flash-like, but not flat, up to this
-constexpr double flash_slowest_us = 1000;   // a typical read slower than this is no flash's
-constexpr double turn_agree_share = 0.06;   // neighbouring rows' turns agree this well
+constexpr double rpm_round_share = 0.03;   // a measured speed this close to a usual one is shown as it
+constexpr double cache_wide_read_us = 5;   // no device answers a read across its volume faster
+constexpr double flat_time_share = 0.10;   // rows of one rate-limited time per read keep this close
+constexpr double flat_speed_share = 0.05;  // a MiB/s limit holds its rows this close
+constexpr double flash_flat_ratio = 1.5;   // a flat random curve: its slowest at most this over its fastest
+constexpr double flash_spread_ratio = 4;   // flash-like, but not flat, up to this
+constexpr double flash_slowest_us = 1000;  // a typical read slower than this is no flash's
+constexpr double turn_agree_share = 0.06;  // neighbouring rows' turns agree this well
 
 // Reads the rows of input into *model.
 void model_device(const model_input *input, device_model *model);

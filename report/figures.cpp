@@ -26,8 +26,10 @@ static void derive_sequential(const std::vector<run_row> *rows, drive_figures *f
       f->peak_mib_per_s = row.median_mib_per_s;
       f->peak_blocks_per_read = row.first;
     }
-    if (bytes.empty() || row.bytes_per_read < f->smallest_read_bytes) f->smallest_read_bytes = row.bytes_per_read;
-    if (bytes.empty() || row.bytes_per_read > f->largest_read_bytes) f->largest_read_bytes = row.bytes_per_read;
+    if (bytes.empty() || row.bytes_per_read < f->smallest_read_bytes)
+      f->smallest_read_bytes = row.bytes_per_read;
+    if (bytes.empty() || row.bytes_per_read > f->largest_read_bytes)
+      f->largest_read_bytes = row.bytes_per_read;
     bytes.push_back(row.bytes_per_read);
     us.push_back(row.median_us);
   }
@@ -78,7 +80,8 @@ static void derive_random(const std::vector<run_row> *rows, drive_figures *f) {
   else if (f->runs > 1 && widest->min_us <= narrowest->max_us)
     f->seek_note = "no cost measured: the two ends' runs overlap";
   else if (f->runs <= 1 && f->seek_cost_us <= seek_noise_share * f->narrowest_us)
-    f->seek_note = "no cost measured: the ends differ by " + std::to_string((int)std::lround(seek_noise_share * 100)) +
+    f->seek_note = "no cost measured: the ends differ by " +
+                   std::to_string((int)std::lround(seek_noise_share * 100)) +
                    " % or less of the narrowest's time";
 }
 
@@ -136,7 +139,7 @@ static void model_rows(const drive_group *group, bool random, std::vector<model_
     m.timed = row.timed_runs > 0 && row.timed_runs == row.runs;
     const std::array<double, read_time_count> &t = row.median_read_us;
     if (m.timed)
-      m.times = {t[read_first], t[read_min], t[read_p10], t[read_p25], t[read_p50],
+      m.times = {t[read_first], t[read_min], t[read_p10], t[read_p25],  t[read_p50],
                  t[read_p75],   t[read_p90], t[read_p99], t[read_p999], t[read_max]};
     out->push_back(m);
   }
@@ -150,7 +153,8 @@ void derive_device_model(const drive_group *group, device_model *model) {
   device_link link;
   std::string why;
   // A link bounds the reads of one device only: a volume over several may read faster.
-  if (devices.size() == 1 && devices[0].find("; ") == std::string::npos && find_link(devices[0], &link, &why) == 0) {
+  if (devices.size() == 1 && devices[0].find("; ") == std::string::npos &&
+      find_link(devices[0], &link, &why) == 0) {
     input.link = link.name;
     input.link_bytes_per_s = link.bytes_per_second;
   }

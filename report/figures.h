@@ -1,7 +1,6 @@
-// The figures a drive's rows imply: per drive, the sequential peak, a straight-line fit of time per read against
-// bytes per read, and what moving across the volume costs a random read.
-// A drive measured several times has its figures from the medians of its
-// runs, row by row (runs.h).
+// The figures a drive's rows imply: per drive, the sequential peak, a straight-line fit of time per read
+// against bytes per read, and what moving across the volume costs a random read. A drive measured several
+// times has its figures from the medians of its runs, row by row (runs.h).
 #pragma once
 
 #include <string>
@@ -26,9 +25,9 @@ constexpr double seek_noise_share = 0.1;
 // holds a number, or a note saying why there is none (too few rows qualify,
 // say).
 struct drive_figures {
-  int runs;             // the runs whose medians the figures come from
-  int sequential_rows;  // sequential rows that qualify
-  int random_rows;      // random rows that qualify
+  int runs;                                        // the runs whose medians the figures come from
+  int sequential_rows;                             // sequential rows that qualify
+  int random_rows;                                 // random rows that qualify
   double smallest_read_bytes, largest_read_bytes;  // the qualifying sequential rows' span
 
   std::string peak_note;  // empty when the peak is set

@@ -84,7 +84,9 @@ static int parse_options(int argc, char **argv, report_options *options, int *as
     } else if (arg == "--compare") {
       options->compare = true;
     } else if (arg == "--alpha" || arg.starts_with("--alpha=")) {
-      std::string value = arg.starts_with("--alpha=") ? arg.substr(strlen("--alpha=")) : i + 1 < argc ? argv[++i] : "";
+      std::string value = arg.starts_with("--alpha=") ? arg.substr(strlen("--alpha="))
+                          : i + 1 < argc              ? argv[++i]
+                                                      : "";
       char *end = nullptr;
       alpha_given = true;
       options->alpha = strtod(value.c_str(), &end);
@@ -93,8 +95,9 @@ static int parse_options(int argc, char **argv, report_options *options, int *as
         return -1;
       }
     } else if (arg == "--metric" || arg.starts_with("--metric=")) {
-      std::string value =
-          arg.starts_with("--metric=") ? arg.substr(strlen("--metric=")) : i + 1 < argc ? argv[++i] : "";
+      std::string value = arg.starts_with("--metric=") ? arg.substr(strlen("--metric="))
+                          : i + 1 < argc               ? argv[++i]
+                                                       : "";
       metric_given = true;
       if (find_metric(value, &options->metric) != 0) {
         *why = "--metric needs mean, p50 or p99, not '" + value + "'";
@@ -144,7 +147,8 @@ static int parse_options(int argc, char **argv, report_options *options, int *as
   }
   if (options->files.empty()) options->files.push_back("-");
   // Standard input can be read once: a second "-" would find it empty.
-  if (std::count_if(options->files.begin(), options->files.end(), [](const char *f) { return strcmp(f, "-") == 0; }) > 1) {
+  if (std::count_if(options->files.begin(), options->files.end(),
+                    [](const char *f) { return strcmp(f, "-") == 0; }) > 1) {
     *why = "standard input (-) is named twice; it can be read once";
     return -1;
   }

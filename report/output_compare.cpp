@@ -1,4 +1,6 @@
 // The comparison in each of the report's forms.
+#include "output_compare.h"
+
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -8,7 +10,6 @@
 #include "flags.h"
 #include "html_page.h"
 #include "numbers.h"
-#include "output_compare.h"
 #include "terminal_text.h"
 #include "wording.h"
 
@@ -27,7 +28,8 @@ static std::string value_words(row_metric metric) {
 
 static std::string side_text(const compare_side *side) {
   const report_drive *drive = side->group.runs[0].drive;
-  return side->input->name + ": drive " + drive->root + ", " + count_of((int64_t)side->group.runs.size(), "run");
+  return side->input->name + ": drive " + drive->root + ", " +
+         count_of((int64_t)side->group.runs.size(), "run");
 }
 
 // How a row is named: by its bytes, with each side's blocks where the two
@@ -37,8 +39,9 @@ static std::string row_label(const comparison *c, const compared_row *row, bool 
   if (c->block_sizes_differ) {
     if (row->base != nullptr) blocks = "base " + count_of(row->base->first, "block");
     if (row->other != nullptr)
-      blocks += std::string(blocks.empty() ? "new " : ", new ") +
-                (row->base != nullptr ? std::to_string(row->other->first) : count_of(row->other->first, "block"));
+      blocks +=
+          std::string(blocks.empty() ? "new " : ", new ") +
+          (row->base != nullptr ? std::to_string(row->other->first) : count_of(row->other->first, "block"));
     blocks = " (" + blocks + ")";
   }
   if (random) return "range " + format_size(row->bytes) + blocks;
@@ -66,8 +69,8 @@ static unsigned compared_flags(const compared_row *row) {
 
 // Why a row the test finds different reads ~: its medians point the other way.
 static std::string disagreement_note(const comparison *c, const compared_row *row, bool random) {
-  return row_label(c, row, random) + ": the rank test finds new " + (row->direction > 0 ? "slower" : "faster") +
-         " (p " + format_p(row->p) + "), but new's median is " +
+  return row_label(c, row, random) + ": the rank test finds new " +
+         (row->direction > 0 ? "slower" : "faster") + " (p " + format_p(row->p) + "), but new's median is " +
          (row->delta_pct == 0 ? std::string("the same as base's")
                               : format_fixed(std::fabs(row->delta_pct), 1) + " % " +
                                     (row->delta_pct > 0 ? "higher" : "lower")) +
@@ -93,10 +96,10 @@ static std::string geomean_text(const compared_table *table) {
   if (table->geomean_rows == 0)
     return "no rows of " + std::to_string(coarse_below_ms) + " ms or more on both sides in every run";
   double pct = (table->geomean_ratio - 1) * 100;
-  return (pct > 0 ? "+" : "") + format_fixed(pct, 1) + "% over " + count_of(table->geomean_rows, "row") + " of " +
-         std::to_string(coarse_below_ms) + " ms or more on both sides; overall " +
-         verdict_name(table->overall_verdict) + ", p " + format_p(table->overall.p) + " (whole runs shuffled: " +
-         splits_text(&table->overall) + ")";
+  return (pct > 0 ? "+" : "") + format_fixed(pct, 1) + "% over " + count_of(table->geomean_rows, "row") +
+         " of " + std::to_string(coarse_below_ms) + " ms or more on both sides; overall " +
+         verdict_name(table->overall_verdict) + ", p " + format_p(table->overall.p) +
+         " (whole runs shuffled: " + splits_text(&table->overall) + ")";
 }
 
 std::string reach_note(const comparison *c, double alpha) {
@@ -115,10 +118,10 @@ std::string pairing_note(const comparison *c) {
            ": sequential rows are paired by bytes per read, random rows by the range in bytes";
   for (const compared_table *table : {&c->sequential, &c->random}) {
     if (table->unpaired_base == 0 && table->unpaired_other == 0) continue;
-    note += std::string(note.empty() ? "" : "; ") + (table == &c->random ? "random" : "sequential") + " table: " +
-            std::to_string(table->unpaired_base) + " of base's " + std::to_string(table->base_rows) +
-            " rows and " + std::to_string(table->unpaired_other) + " of new's " +
-            std::to_string(table->other_rows) + " have no row of the same " +
+    note += std::string(note.empty() ? "" : "; ") + (table == &c->random ? "random" : "sequential") +
+            " table: " + std::to_string(table->unpaired_base) + " of base's " +
+            std::to_string(table->base_rows) + " rows and " + std::to_string(table->unpaired_other) +
+            " of new's " + std::to_string(table->other_rows) + " have no row of the same " +
             (table == &c->random ? "range" : "bytes per read") +
             " on the other side: listed as unpaired, not compared";
   }
@@ -137,9 +140,8 @@ std::string metric_note(const comparison *c) {
 static void write_table_text(const comparison *c, bool random, std::string *out) {
   const compared_table *table = random ? &c->random : &c->sequential;
   std::string head = value_head(c, &plain_symbols);
-  std::vector<std::vector<std::string>> rows = {
-      {random ? "random reads" : "sequential reads", "base " + head, "new " + head, "delta", "p", "runs",
-       ""}};
+  std::vector<std::vector<std::string>> rows = {{random ? "random reads" : "sequential reads", "base " + head,
+                                                 "new " + head, "delta", "p", "runs", ""}};
   for (const compared_row &row : table->rows)
     rows.push_back({row_label(c, &row, random), side_median_text(row.base, &plain_symbols),
                     side_median_text(row.other, &plain_symbols), delta_text(&row),
@@ -179,28 +181,32 @@ int write_compare_text(const std::vector<comparison> *comparisons, double alpha,
     if (drain_sink(out, false, why) != 0) return -1;
   }
   std::string key = metric == metric_mean ? "us/read: the median time per read over the runs"
-                                          : value_head(first, &plain_symbols) + ": the median over the runs of " +
-                                                value_words(metric);
-  *text += "\n" + key +
-           ", +- the larger distance from it to the smallest or "
-           "largest run, in % of it.\ndelta: new's median against base's (+: new is slower per read); ~: no "
-           "difference the Mann-Whitney U test (two-sided) can tell from noise at p < " +
-           format_shortest(alpha) + ".\nruns: base+new runs that measured the row; coarse: under " +
-           std::to_string(coarse_below_ms) +
-           " ms in some run, where the 1 ms tick is over 1 % of the time; unpaired: a row whose bytes the other "
-           "side did not read, not compared; medians-disagree: the test finds a difference one way while the "
-           "medians move the other way, so no verdict; too-few-runs: fewer runs measured the row (one cut short) than "
-           "the test needs to reach p < " +
-           format_shortest(alpha) +
-           ".\ngeomean: new's medians against base's over the rows every run measured in 100 ms or more; overall: "
-           "whether new's runs as a whole are slower or faster, by a permutation test that shuffles whole runs "
-           "between the sides (one p for the table, its false alarms at the rate alpha asks).\n";
+                                          : value_head(first, &plain_symbols) +
+                                                ": the median over the runs of " + value_words(metric);
+  *text +=
+      "\n" + key +
+      ", +- the larger distance from it to the smallest or "
+      "largest run, in % of it.\ndelta: new's median against base's (+: new is slower per read); ~: no "
+      "difference the Mann-Whitney U test (two-sided) can tell from noise at p < " +
+      format_shortest(alpha) + ".\nruns: base+new runs that measured the row; coarse: under " +
+      std::to_string(coarse_below_ms) +
+      " ms in some run, where the 1 ms tick is over 1 % of the time; unpaired: a row whose bytes the other "
+      "side did not read, not compared; medians-disagree: the test finds a difference one way while the "
+      "medians move the other way, so no verdict; too-few-runs: fewer runs measured the row (one cut short) "
+      "than "
+      "the test needs to reach p < " +
+      format_shortest(alpha) +
+      ".\ngeomean: new's medians against base's over the rows every run measured in 100 ms or more; overall: "
+      "whether new's runs as a whole are slower or faster, by a permutation test that shuffles whole runs "
+      "between the sides (one p for the table, its false alarms at the rate alpha asks).\n";
   return 0;
 }
 
-int write_compare_csv(const std::vector<comparison> *comparisons, double, report_sink *out, std::string *why) {
+int write_compare_csv(const std::vector<comparison> *comparisons, double, report_sink *out,
+                      std::string *why) {
   out->text +=
-      "file,test,blocks_per_read,range_blocks,base_runs,base_us_per_read,base_min_us,base_max_us,runs,us_per_read,"
+      "file,test,blocks_per_read,range_blocks,base_runs,base_us_per_read,base_min_us,base_max_us,runs,us_per_"
+      "read,"
       "min_us,max_us,delta_pct,p_value,verdict,flags,bytes_per_read,range_bytes,base_file,base_root,"
       "metric\r\n";
   for (const comparison &c : *comparisons) {
@@ -264,7 +270,8 @@ static json side_json(const compare_side *side) {
 }
 
 static json stats_json(const run_row *side) {
-  if (side->us.empty()) return {{"runs", 0}, {"us_per_read", nullptr}, {"min_us", nullptr}, {"max_us", nullptr}};
+  if (side->us.empty())
+    return {{"runs", 0}, {"us_per_read", nullptr}, {"min_us", nullptr}, {"max_us", nullptr}};
   return {{"runs", side->us.size()},
           {"us_per_read", side->median_us},
           {"min_us", side->min_us},
@@ -308,7 +315,8 @@ static json table_json(const comparison *c, const compared_table *table, bool ra
   return {{"rows", rows}, {"geomean", geomean}};
 }
 
-int write_compare_json(const std::vector<comparison> *comparisons, double alpha, report_sink *out, std::string *) {
+int write_compare_json(const std::vector<comparison> *comparisons, double alpha, report_sink *out,
+                       std::string *) {
   json list = json::array();
   for (const comparison &c : *comparisons) {
     std::string pairing = pairing_note(&c), metric = metric_note(&c);
@@ -335,14 +343,16 @@ int write_compare_json(const std::vector<comparison> *comparisons, double alpha,
   return 0;
 }
 
-static void compare_chart_drives(const std::vector<comparison> *comparisons, std::vector<chart_drive> *drives) {
+static void compare_chart_drives(const std::vector<comparison> *comparisons,
+                                 std::vector<chart_drive> *drives) {
   if (comparisons->empty()) return;
   const compare_side *base = (*comparisons)[0].base;
   drives->push_back({"base: " + side_text(base), &base->group});
   for (const comparison &c : *comparisons) drives->push_back({"new: " + side_text(c.other), &c.other->group});
 }
 
-int write_compare_svg(const std::vector<comparison> *comparisons, double, report_sink *out, std::string *why) {
+int write_compare_svg(const std::vector<comparison> *comparisons, double, report_sink *out,
+                      std::string *why) {
   std::vector<chart_drive> drives;
   compare_chart_drives(comparisons, &drives);
   return write_svg(&drives, true, out, why);
@@ -358,18 +368,21 @@ static void write_table_html(const comparison *c, bool random, std::string *out)
           "</thead>\n<tbody>\n";
   for (const compared_row &row : table->rows) {
     std::string flags = flag_text(compared_flags(&row));
-    const char *cls = row.verdict == verdict_slower ? "slower" : row.verdict == verdict_faster ? "faster" : nullptr;
+    const char *cls = row.verdict == verdict_slower   ? "slower"
+                      : row.verdict == verdict_faster ? "faster"
+                                                      : nullptr;
     bool paired = row.base != nullptr && row.other != nullptr;
     *out += "<tr>" + html_cell(escape_xml(row_label(c, &row, random)), "text") +
             html_cell(escape_xml(side_median_text(row.base, &rich_symbols))) +
             html_cell(escape_xml(side_median_text(row.other, &rich_symbols))) +
-            html_cell(escape_xml(delta_text(&row)), cls) + html_cell(row.compared ? escape_xml(p_text(row.p)) : "-") +
-            html_cell(runs_text(&row)) + html_cell(paired ? verdict_name(row.verdict) : "-", cls) +
-            html_cell(flags, "text") + "</tr>\n";
+            html_cell(escape_xml(delta_text(&row)), cls) +
+            html_cell(row.compared ? escape_xml(p_text(row.p)) : "-") + html_cell(runs_text(&row)) +
+            html_cell(paired ? verdict_name(row.verdict) : "-", cls) + html_cell(flags, "text") + "</tr>\n";
   }
   *out += "</tbody>\n</table>\n";
   for (const compared_row &row : table->rows)
-    if (row.medians_disagree) *out += "<p class=\"note\">" + escape_xml(disagreement_note(c, &row, random)) + ".</p>\n";
+    if (row.medians_disagree)
+      *out += "<p class=\"note\">" + escape_xml(disagreement_note(c, &row, random)) + ".</p>\n";
   *out += "<p>geometric mean of new / base: " + escape_xml(geomean_text(table)) + "</p>\n";
 }
 
@@ -382,18 +395,19 @@ int write_compare_html(const std::vector<comparison> *comparisons, double alpha,
                              ? "the median time per read over the runs"
                              : std::string("the median over the runs of ") + value_words(base->metric) +
                                    " (" + metric_name(base->metric) + ")";
-  std::string intro = "Each new file's runs against the base's, row by row: " + escape_xml(compared) +
-                      " with its spread, the change in per cent of the base's, and the p-value of a two-sided "
-                      "Mann\xe2\x80\x93Whitney U test of the two sides' times; ~ where it cannot tell the change "
-                      "from noise at p &lt; " +
-                      format_shortest(alpha) + ". Read by blockmeter-report " BLOCKMETER_VERSION ".";
+  std::string intro =
+      "Each new file's runs against the base's, row by row: " + escape_xml(compared) +
+      " with its spread, the change in per cent of the base's, and the p-value of a two-sided "
+      "Mann\xe2\x80\x93Whitney U test of the two sides' times; ~ where it cannot tell the change "
+      "from noise at p &lt; " +
+      format_shortest(alpha) + ". Read by blockmeter-report " BLOCKMETER_VERSION ".";
   start_html_page("blockmeter comparison: " + escape_xml(base->input->name), intro, text);
   std::vector<chart_drive> drives;
   compare_chart_drives(comparisons, &drives);
   if (write_svg(&drives, false, out, why) != 0) return -1;
   for (const comparison &c : *comparisons) {
-    *text += "<section class=\"comparison\">\n<h2>" + escape_xml("new: " + side_text(c.other)) + "</h2>\n<p>" +
-             escape_xml("against base: " + side_text(c.base)) + "</p>\n";
+    *text += "<section class=\"comparison\">\n<h2>" + escape_xml("new: " + side_text(c.other)) +
+             "</h2>\n<p>" + escape_xml("against base: " + side_text(c.base)) + "</p>\n";
     if (!c.can_reach_alpha) *text += "<p class=\"note\">" + escape_xml(reach_note(&c, alpha)) + ".</p>\n";
     for (const std::string &note : {pairing_note(&c), metric_note(&c)})
       if (!note.empty()) *text += "<p class=\"note\">" + escape_xml(note) + ".</p>\n";

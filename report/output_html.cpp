@@ -106,8 +106,8 @@ static void write_rows_table(const report_drive *drive, bool random, std::string
     derive_row(drive, &row, random, &f);
     double size = random ? bytes_of_blocks(row.first, drive->block_size) : f.bytes_per_read;
     *out += "<tr>" + html_cell(std::to_string(row.first)) + html_cell(format_size(size)) +
-            html_cell(std::to_string(row.reads)) + html_cell(std::to_string(row.ms)) + html_cell(row.mib_per_s_text) +
-            html_cell(f.measured ? format_fixed(f.us_per_read, 2) : "") +
+            html_cell(std::to_string(row.reads)) + html_cell(std::to_string(row.ms)) +
+            html_cell(row.mib_per_s_text) + html_cell(f.measured ? format_fixed(f.us_per_read, 2) : "") +
             html_cell(f.measured ? format_fixed(f.iops, 1) : "") + html_cell(flag_text(f.flags), "text");
     // Each time as blockmeter printed it; a slow first read stands out.
     for (int t = 0; timed && t < read_time_count; ++t)
@@ -144,7 +144,8 @@ static void write_run_rows_table(const drive_group *group, bool random, std::str
     std::string flags = flag_text(row_flags(row.coarse, row.failed_reads));
     *out += "<tr>" + html_cell(std::to_string(row.first)) + html_cell(format_size(size)) +
             html_cell(std::to_string(row.runs)) + html_cell(measured ? format_fixed(row.median_us, 2) : "") +
-            html_cell(measured ? format_fixed(row.min_us, 2) : "") + html_cell(measured ? format_fixed(row.max_us, 2) : "") +
+            html_cell(measured ? format_fixed(row.min_us, 2) : "") +
+            html_cell(measured ? format_fixed(row.max_us, 2) : "") +
             html_cell(measured ? "\xc2\xb1" + format_fixed(spread_pct(&row), 1) + "%" : "") +
             html_cell(format_fixed(row.median_mib_per_s, 2)) + html_cell(flags, "text");
     for (int t = 0; timed && t < read_time_count; ++t)
@@ -158,18 +159,19 @@ int write_html(const std::vector<report_input> *inputs, report_sink *out, std::s
   std::string *text = &out->text;
   std::string names;
   for (const report_input &input : *inputs) names += (names.empty() ? "" : ", ") + escape_xml(input.name);
-  start_html_page("blockmeter report: " + names,
-                  "blockmeter's results from " + names + ", read by blockmeter-report " BLOCKMETER_VERSION ".",
-                  text);
+  start_html_page(
+      "blockmeter report: " + names,
+      "blockmeter's results from " + names + ", read by blockmeter-report " BLOCKMETER_VERSION ".", text);
   std::vector<drive_group> groups;
   group_runs(inputs, &groups);
   std::vector<chart_drive> drives;
   chart_drives(inputs, &groups, &drives);
   if (write_svg(&drives, false, out, why) != 0) return -1;
-  *text += "<h2>Per-drive figures</h2>\n<p>From the rows of " + std::to_string(coarse_below_ms) +
-           " ms or more whose reads did not fail (of a drive measured several times: the medians of its runs, row "
-           "by row, from rows of " +
-           std::to_string(coarse_below_ms) + " ms or more in every run); each figure says what it rests on.</p>\n";
+  *text +=
+      "<h2>Per-drive figures</h2>\n<p>From the rows of " + std::to_string(coarse_below_ms) +
+      " ms or more whose reads did not fail (of a drive measured several times: the medians of its runs, row "
+      "by row, from rows of " +
+      std::to_string(coarse_below_ms) + " ms or more in every run); each figure says what it rests on.</p>\n";
   for (const chart_drive &drive : drives) {
     write_html_figures(drive.label, drive.group, text);
     if (drain_sink(out, false, why) != 0) return -1;

@@ -48,7 +48,8 @@ static json row_json(const report_drive *drive, const report_row *row, bool rand
 
 static json range_json(const report_drive *drive, int64_t range, double us, double min_us, double max_us,
                        int runs) {
-  json out = {{"range_blocks", range}, {"range_bytes", bytes_of(range, drive->block_size)}, {"us_per_read", us}};
+  json out = {
+      {"range_blocks", range}, {"range_bytes", bytes_of(range, drive->block_size)}, {"us_per_read", us}};
   if (runs > 1) out["min_us"] = min_us, out["max_us"] = max_us;
   return out;
 }
@@ -117,7 +118,7 @@ static json device_model_json(const drive_group *group) {
   out["average_seek_ms"] = number_or_null(rotating && m.seek_note.empty(), m.seek_ms);
   out["seek_note"] = rotating && !m.seek_note.empty() ? json(m.seek_note) : json(nullptr);
   out["overhead_ms"] = number_or_null(rotating, m.overhead_ms);
-  out["track_buffer"] = !rotating ? json(nullptr)
+  out["track_buffer"] = !rotating                   ? json(nullptr)
                         : m.buffer == buffer_serves ? json("serves")
                         : m.buffer == buffer_none   ? json("none")
                                                     : json("not told");

@@ -170,8 +170,9 @@ static int write_chart(const chart *c, double x0, report_sink *sink, std::string
       std::string cx = num(place_x(p.x)), cy = num(place_y(p.y));
       std::string fill = p.hollow ? std::string("#ffffff") : std::string(series.colour);
       if (p.y > s.y_top)  // off the scale: a triangle pointing up at the top edge
-        *out += "<path class=\"point off-scale\" d=\"M" + cx + " " + num(place_y(p.y) - 5) + "l4.5 8h-9z\" fill=\"" +
-                fill + "\"><title>" + escape_xml(p.tip) + " (above the scale)</title></path>\n";
+        *out += "<path class=\"point off-scale\" d=\"M" + cx + " " + num(place_y(p.y) - 5) +
+                "l4.5 8h-9z\" fill=\"" + fill + "\"><title>" + escape_xml(p.tip) +
+                " (above the scale)</title></path>\n";
       else
         *out += "<circle class=\"point\" cx=\"" + cx + "\" cy=\"" + cy + "\" r=\"" + num(marker_radius) +
                 "\" fill=\"" + fill + "\"><title>" + escape_xml(p.tip) + "</title></circle>\n";
@@ -182,9 +183,10 @@ static int write_chart(const chart *c, double x0, report_sink *sink, std::string
     if (series.peak >= 0) {
       const chart_point &p = series.points[series.peak];
       *out += "<circle class=\"peak\" cx=\"" + num(place_x(p.x)) + "\" cy=\"" + num(place_y(p.y)) +
-              "\" r=\"8\" fill=\"none\"><title>peak: " + escape_xml(p.tip) + "</title></circle>\n<text class=\"peak-label\" x=\"" +
-              num(place_x(p.x)) + "\" y=\"" + num(place_y(p.y) - 12) + "\" text-anchor=\"middle\" fill=\"" +
-              series.colour + "\" stroke=\"none\">peak</text>\n";
+              "\" r=\"8\" fill=\"none\"><title>peak: " + escape_xml(p.tip) +
+              "</title></circle>\n<text class=\"peak-label\" x=\"" + num(place_x(p.x)) + "\" y=\"" +
+              num(place_y(p.y) - 12) + "\" text-anchor=\"middle\" fill=\"" + series.colour +
+              "\" stroke=\"none\">peak</text>\n";
     }
     points += series.points.size();
     *out += "</g>\n";
@@ -204,11 +206,13 @@ static std::string point_tip(const std::string &label, const std::string &what, 
   if (one != nullptr)
     return label + ": " + what + ", " + std::to_string(one->reads) + " reads in " + std::to_string(one->ms) +
            " ms" + (one->failed_reads ? ", some failed or short" : "");
-  return label + ": " + what + " (median of " + count_of(row->runs, "run") + "; " + low + " to " + high + ")" +
-         (row->failed_reads ? ", some reads failed or short" : "");
+  return label + ": " + what + " (median of " + count_of(row->runs, "run") + "; " + low + " to " + high +
+         ")" + (row->failed_reads ? ", some reads failed or short" : "");
 }
 
-static const char *drive_colour(size_t index) { return palette[index % (sizeof palette / sizeof palette[0])]; }
+static const char *drive_colour(size_t index) {
+  return palette[index % (sizeof palette / sizeof palette[0])];
+}
 
 // A chart's series for one drive: one point per row (the median over its
 // runs). A sequential row is placed at its printed speed, even with no reads
@@ -233,12 +237,12 @@ static void make_series(const chart_drive *entry, size_t index, bool random, cha
           format_size(row.bytes_per_read) + " per read, " + format_fixed(row.median_mib_per_s, 2) + " MiB/s";
       if (figures.peak_note.empty() && row.first == figures.peak_blocks_per_read && series->peak < 0)
         series->peak = (int)series->points.size();
-      series->points.push_back({row.bytes_per_read, std::min(row.median_mib_per_s, largest_value),
-                                std::min(row.min_mib_per_s, largest_value),
-                                std::min(row.max_mib_per_s, largest_value), row.us.empty() || row.coarse,
-                                row.failed_reads,
-                                point_tip(label, what, only ? &only->sequential.rows[i] : nullptr, &row,
-                                          format_fixed(row.min_mib_per_s, 2), format_fixed(row.max_mib_per_s, 2))});
+      series->points.push_back(
+          {row.bytes_per_read, std::min(row.median_mib_per_s, largest_value),
+           std::min(row.min_mib_per_s, largest_value), std::min(row.max_mib_per_s, largest_value),
+           row.us.empty() || row.coarse, row.failed_reads,
+           point_tip(label, what, only ? &only->sequential.rows[i] : nullptr, &row,
+                     format_fixed(row.min_mib_per_s, 2), format_fixed(row.max_mib_per_s, 2))});
     }
     return;
   }
@@ -248,7 +252,8 @@ static void make_series(const chart_drive *entry, size_t index, bool random, cha
     if (row.us.empty() || range_bytes <= 0) continue;
     std::string what =
         "range " + format_size(range_bytes) + ", " + format_fixed(row.median_us, 1) + " \xc2\xb5s per read";
-    series->points.push_back({range_bytes, row.median_us, row.min_us, row.max_us, row.coarse, row.failed_reads,
+    series->points.push_back({range_bytes, row.median_us, row.min_us, row.max_us, row.coarse,
+                              row.failed_reads,
                               point_tip(label, what, only ? &only->random.rows[i] : nullptr, &row,
                                         format_fixed(row.min_us, 1), format_fixed(row.max_us, 1))});
   }
@@ -484,12 +489,14 @@ static std::string legend_text(const chart_drive *entry, std::string *tip) {
   std::vector<std::string> devices = group_devices(entry->group), warnings = group_warnings(entry->group);
   *tip = entry->label;
   for (const std::string &device : devices) {
-    std::string shown = device.size() > longest_legend_device ? device.substr(0, longest_legend_device) + "\xe2\x80\xa6"
-                                                              : device;
+    std::string shown = device.size() > longest_legend_device
+                            ? device.substr(0, longest_legend_device) + "\xe2\x80\xa6"
+                            : device;
     text += " \xe2\x80\x94 " + shown;
     *tip += "\nreading " + device;
   }
-  if (!warnings.empty()) text = "\xe2\x9a\xa0 " + text + " (blockmeter warned: its figures may not be the device's)";
+  if (!warnings.empty())
+    text = "\xe2\x9a\xa0 " + text + " (blockmeter warned: its figures may not be the device's)";
   for (const std::string &warning : warnings) *tip += "\nwarning: " + warning;
   return text;
 }
@@ -501,9 +508,16 @@ int write_svg(const std::vector<chart_drive> *drives, bool standalone, report_si
     if (entry.group->runs[0].drive->block_size != block_size) block_size = 0;
     banded = banded || entry.group->runs.size() > 1;
   }
-  std::string random_title = "Random reads of one block" + (block_size > 0 ? " (" + format_size((double)block_size) + ")" : std::string(" each"));
-  chart sequential = {"sequential-chart", "Sequential reads", "higher is better",
-                      "bytes per read (log\xe2\x82\x82 scale)", "MiB/s", false, drives};
+  std::string random_title =
+      "Random reads of one block" +
+      (block_size > 0 ? " (" + format_size((double)block_size) + ")" : std::string(" each"));
+  chart sequential = {"sequential-chart",
+                      "Sequential reads",
+                      "higher is better",
+                      "bytes per read (log\xe2\x82\x82 scale)",
+                      "MiB/s",
+                      false,
+                      drives};
   chart random = {"random-chart",
                   random_title.c_str(),
                   "lower is better",
@@ -544,8 +558,8 @@ int write_svg(const std::vector<chart_drive> *drives, bool standalone, report_si
     std::string tip, shown = legend_text(&entry, &tip);
     *text += "<g class=\"legend-drive\"><title>" + escape_xml(tip) + "</title><line x1=\"" + num(plot_left) +
              "\" y1=\"" + num(y - 4) + "\" x2=\"" + num(plot_left + 30) + "\" y2=\"" + num(y - 4) +
-             "\" stroke=\"" + colour + "\" stroke-width=\"2.5\"/>\n<text x=\"" + num(plot_left + 38) + "\" y=\"" +
-             num(y) + "\">" + escape_xml(shown) + "</text></g>\n";
+             "\" stroke=\"" + colour + "\" stroke-width=\"2.5\"/>\n<text x=\"" + num(plot_left + 38) +
+             "\" y=\"" + num(y) + "\">" + escape_xml(shown) + "</text></g>\n";
     y += legend_line;
     if (drain_sink(out, false, why) != 0) return -1;
   }

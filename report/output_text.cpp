@@ -26,11 +26,11 @@ static void write_run_rows(const drive_group *group, bool random, std::string *o
   for (const run_row &row : rows) {
     std::string flags = flag_text(row_flags(row.coarse, row.failed_reads));
     bool measured = !row.us.empty();
-    cells.push_back({table_row_label(group->runs[0].drive, &row, random),
-                     measured ? format_fixed(row.median_us, 1) : "-", measured ? format_fixed(row.min_us, 1) : "-",
-                     measured ? format_fixed(row.max_us, 1) : "-",
-                     measured ? "+-" + format_fixed(spread_pct(&row), 1) + "%" : "-",
-                     format_fixed(row.median_mib_per_s, 2), std::to_string(row.runs), flags});
+    cells.push_back(
+        {table_row_label(group->runs[0].drive, &row, random), measured ? format_fixed(row.median_us, 1) : "-",
+         measured ? format_fixed(row.min_us, 1) : "-", measured ? format_fixed(row.max_us, 1) : "-",
+         measured ? "+-" + format_fixed(spread_pct(&row), 1) + "%" : "-",
+         format_fixed(row.median_mib_per_s, 2), std::to_string(row.runs), flags});
     if (timed)
       for (int t : {read_p50, read_p99})
         cells.back().insert(cells.back().end() - 1,
@@ -46,7 +46,8 @@ static void write_device_model(const drive_group *group, std::string *out) {
   derive_device_model(group, &model);
   std::vector<model_line> lines;
   describe_device_model(&model, &lines);
-  for (const model_line &line : lines) append_line(out, "  " + terminal_text(std::string(line.label) + ": " + line.text));
+  for (const model_line &line : lines)
+    append_line(out, "  " + terminal_text(std::string(line.label) + ": " + line.text));
 }
 
 static void write_drive_summary(const std::vector<drive_group> *groups, const drive_group *group,
@@ -57,8 +58,10 @@ static void write_drive_summary(const std::vector<drive_group> *groups, const dr
   else
     append_line(out, "drive " + terminal_text(drive->root) + ": " + terminal_text(describe_runs(group)));
   append_line(out, "  " + geometry_text(drive));
-  for (const std::string &device : group_devices(group)) append_line(out, "  device: " + terminal_text(device));
-  for (const std::string &warning : group_warnings(group)) append_line(out, "  warning: " + terminal_text(warning));
+  for (const std::string &device : group_devices(group))
+    append_line(out, "  device: " + terminal_text(device));
+  for (const std::string &warning : group_warnings(group))
+    append_line(out, "  warning: " + terminal_text(warning));
   if (int namesakes = count_namesakes(groups, group))
     append_line(out, "  this root and size name " + std::to_string(namesakes + 1) +
                          " drives: the runs that read another device are another drive, shown apart");
@@ -74,7 +77,8 @@ static void write_drive_summary(const std::vector<drive_group> *groups, const dr
   if (not_opened > 0)
     append_line(out, one ? "  blockmeter could not open it: no tables"
                          : "  blockmeter could not open it in " + count_of(not_opened, "run"));
-  if (cut_short > 0) append_line(out, one ? "  cut short: " + why : "  cut short: " + count_of(cut_short, "run"));
+  if (cut_short > 0)
+    append_line(out, one ? "  cut short: " + why : "  cut short: " + count_of(cut_short, "run"));
   if (failed > 0) append_line(out, "  rows with failed or short reads: " + std::to_string(failed));
 
   drive_figures f;
@@ -83,7 +87,8 @@ static void write_drive_summary(const std::vector<drive_group> *groups, const dr
   std::vector<figure_text> texts;
   describe_figures(drive, &f, &plain_symbols, &texts);
   describe_read_times(group, &plain_symbols, &texts);
-  std::string qualify = " of " + std::to_string(coarse_below_ms) + " ms or more" + (one ? "" : " in every run");
+  std::string qualify =
+      " of " + std::to_string(coarse_below_ms) + " ms or more" + (one ? "" : " in every run");
   size_t sequential_rows = 0, random_rows = 0;
   for (const drive_run &run : group->runs) {
     sequential_rows = std::max(sequential_rows, run.drive->sequential.rows.size());

@@ -207,9 +207,10 @@ void parse_line(report_parser *parser, std::string_view line) {
   } else if (line.starts_with(warning_prefix)) {
     // blockmeter gives a drive a few warnings at most; a text that repeats
     // them without end must not grow the report with it.
-    std::string_view warning = trim(line.substr(std::string_view(warning_prefix).size())).substr(0, longest_warning);
-    if (current->warnings.size() < most_warnings && std::find(current->warnings.begin(), current->warnings.end(),
-                                                              warning) == current->warnings.end())
+    std::string_view warning =
+        trim(line.substr(std::string_view(warning_prefix).size())).substr(0, longest_warning);
+    if (current->warnings.size() < most_warnings &&
+        std::find(current->warnings.begin(), current->warnings.end(), warning) == current->warnings.end())
       current->warnings.emplace_back(warning);
   } else if (text == sequential_heading || text == random_heading) {
     bool random = text == random_heading;

@@ -27,13 +27,14 @@ struct report_row {
   std::string mib_per_s_text;  // the speed column exactly as printed
   bool failed_reads;           // blockmeter reported failed or short reads right after this row
   bool timed = false;          // blockmeter printed the times of the row's reads: the two below are set
-  std::array<double, read_time_count> read_us = {};  // first, min, p10 ... p99.9, max (read_time_labels), in us
+  std::array<double, read_time_count> read_us =
+      {};  // first, min, p10 ... p99.9, max (read_time_labels), in us
   std::array<std::string, read_time_count> read_us_text = {};  // each exactly as printed
 };
 
 // Where in read_us each time is.
-constexpr int read_first = 0, read_min = 1, read_p10 = 2, read_p25 = 3, read_p50 = 4, read_p75 = 5, read_p90 = 6,
-              read_p99 = 7, read_p999 = 8, read_max = 9;
+constexpr int read_first = 0, read_min = 1, read_p10 = 2, read_p25 = 3, read_p50 = 4, read_p75 = 5,
+              read_p90 = 6, read_p99 = 7, read_p999 = 8, read_max = 9;
 
 struct report_table {
   bool heading_seen;  // "Multisector read test" or "Random read test"
@@ -45,8 +46,8 @@ struct report_drive {
   std::string root;  // exactly as printed between "drive " and the last " information: "
   int64_t block_size;
   int64_t n_blocks;
-  bool not_opened;  // "can't open drive" took the place of the tables
-  std::string device;                 // what blockmeter said it read ("blockmeter: ROOT: reading DEVICE"); may be empty
+  bool not_opened;     // "can't open drive" took the place of the tables
+  std::string device;  // what blockmeter said it read ("blockmeter: ROOT: reading DEVICE"); may be empty
   std::vector<std::string> warnings;  // blockmeter's warnings about the drive ("blockmeter: warning: TEXT")
   report_table sequential;
   report_table random;

@@ -71,7 +71,8 @@ static int open_temporary(report_output *out, const struct stat *existing, std::
   install_signal_handlers();
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  unsigned long long noise = (unsigned long long)now.tv_nsec * 2654435761u ^ (unsigned long long)getpid() << 20;
+  unsigned long long noise = (unsigned long long)now.tv_nsec * 2654435761u ^ (unsigned long long)getpid()
+                                                                                 << 20;
   for (unsigned attempt = 0; attempt < temporary_attempts; ++attempt) {
     std::string name = temporary_name(out->target, "/", noise ^ attempt * 40503u);
     sigset_t old;
@@ -130,7 +131,8 @@ int open_report_target(const char *path, report_output *out, std::string *why) {
 static int descriptor_number(std::string_view text) {
   int fd = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), fd);
-  return error == std::errc() && end == text.data() + text.size() && !text.empty() && text[0] != '+' ? fd : -1;
+  return error == std::errc() && end == text.data() + text.size() && !text.empty() && text[0] != '+' ? fd
+                                                                                                     : -1;
 }
 
 // The descriptor a path names by its form alone, or -1.
@@ -147,8 +149,8 @@ static int descriptor_by_form(std::string path) {
   if (clean == "/dev/stdout") return 1;
   if (clean == "/dev/stderr") return 2;
   std::string own = "/proc/" + std::to_string(getpid()) + "/fd/";
-  for (std::string folder : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
-                             std::string("/proc/thread-self/fd/"), own})
+  for (std::string folder :
+       {std::string("/dev/fd/"), std::string("/proc/self/fd/"), std::string("/proc/thread-self/fd/"), own})
     if (clean.starts_with(folder)) return descriptor_number(std::string_view(clean).substr(folder.size()));
   return -1;
 }

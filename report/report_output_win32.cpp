@@ -90,8 +90,8 @@ static int open_directly(report_output *out, std::string *why) {
 static int open_temporary(report_output *out, std::string *why) {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  unsigned long long noise = (unsigned long long)now.QuadPart * 2654435761u ^
-                             (unsigned long long)GetCurrentProcessId() << 20;
+  unsigned long long noise =
+      (unsigned long long)now.QuadPart * 2654435761u ^ (unsigned long long)GetCurrentProcessId() << 20;
   for (unsigned attempt = 0; attempt < temporary_attempts; ++attempt) {
     std::string name = temporary_name(out->target, "\\/:", noise ^ attempt * 40503u);
     int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
@@ -136,10 +136,13 @@ int open_report_target(const char *path, report_output *out, std::string *why) {
   return open_temporary(out, why);
 }
 
-int sync_report_file(FILE *file, std::string *why) { return _commit(_fileno(file)) == 0 ? 0 : fail(errno, why); }
+int sync_report_file(FILE *file, std::string *why) {
+  return _commit(_fileno(file)) == 0 ? 0 : fail(errno, why);
+}
 
 int replace_report_target(report_output *out, std::string *why) {
-  if (!MoveFileExA(out->temporary.c_str(), out->target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  if (!MoveFileExA(out->temporary.c_str(), out->target.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return fail_system(GetLastError(), why);
   out->temporary.clear();
   return 0;

@@ -64,9 +64,9 @@ int pair_runs(const drive_group *group, bool random, std::vector<run_row> *rows,
         first_seen = row, first_run = r;
       } else if (row->first != first_seen->first) {
         *why = std::string(random ? "random" : "sequential") + " row " + std::to_string(i + 1) +
-                   " does not pair: run " + std::to_string(first_run + 1) + " has " +
-                   std::to_string(first_seen->first) + (random ? " blocks of range" : " blocks per read") +
-                   ", run " + std::to_string(r + 1) + " has " + std::to_string(row->first);
+               " does not pair: run " + std::to_string(first_run + 1) + " has " +
+               std::to_string(first_seen->first) + (random ? " blocks of range" : " blocks per read") +
+               ", run " + std::to_string(r + 1) + " has " + std::to_string(row->first);
         return -1;
       }
       row_figures f;
@@ -102,8 +102,7 @@ std::string describe_runs(const drive_group *group) {
   std::string text = std::to_string(group->runs.size()) + (group->runs.size() == 1 ? " run" : " runs");
   std::vector<std::pair<const report_input *, int>> inputs;
   for (const drive_run &run : group->runs) {
-    if (inputs.empty() || inputs.back().first != run.input)
-      inputs.push_back({run.input, 0});
+    if (inputs.empty() || inputs.back().first != run.input) inputs.push_back({run.input, 0});
     ++inputs.back().second;
   }
   if (inputs.size() < 2) return text;

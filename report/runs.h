@@ -40,11 +40,11 @@ int count_namesakes(const std::vector<drive_group> *groups, const drive_group *g
 // are over the runs that measured the row; a single run's row is its own
 // median, smallest and largest.
 struct run_row {
-  int64_t first;                 // blocks per read, or the range in blocks
-  double bytes_per_read;         // a random read is one block
-  int runs;                      // runs that have this row
-  std::vector<double> us;        // the value of each run that has one (row_value of the metric paired by)
-  std::vector<double> mib_per_s; // the speed of each run that has the row, as printed
+  int64_t first;                     // blocks per read, or the range in blocks
+  double bytes_per_read;             // a random read is one block
+  int runs;                          // runs that have this row
+  std::vector<double> us;            // the value of each run that has one (row_value of the metric paired by)
+  std::vector<double> mib_per_s;     // the speed of each run that has the row, as printed
   double median_us, min_us, max_us;  // over us; 0 when it is empty
   double median_mib_per_s, min_mib_per_s, max_mib_per_s;
   bool coarse;        // some run measured it in under coarse_below_ms

@@ -22,7 +22,6 @@ struct text_symbols {
 };
 extern const text_symbols plain_symbols, rich_symbols;
 
-
 // "1 row", "2 rows": the count and the thing, plural unless 1.
 std::string count_of(int64_t count, const char *thing);
 
