@@ -142,14 +142,6 @@ int test_multisect(intptr_t handle, const hdd_info *info, int reps, int max_bloc
   return rows_with_failed_reads == failed_before && !ferror(stdout) ? 0 : -1;
 }
 
-// The passes over ranges from range down, each half the one before, while
-// above 1.
-static int count_passes(int64_t range) {
-  int passes = 0;
-  for (; range > 1; range >>= 1) ++passes;
-  return passes;
-}
-
 int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int64_t range) {
   void *buf = alloc_buffer(info, 1, true, range);
   if (buf == nullptr) return -1;
@@ -158,8 +150,8 @@ int test_randomread_range(intptr_t handle, const hdd_info *info, int reads, int6
   start_read_times(&row_times);
   char row[64];
   name_row(row, sizeof row, true, range);
-  int passes = count_passes(info->n_blocks);
-  show_progress(row, passes - count_passes(range) + 1, passes);
+  int passes = random_passes(info->n_blocks);
+  show_progress(row, passes - random_passes(range) + 1, passes);
   uint32_t first = read_tick();
   for (int i = 0; i < reads; ++i) {
     int64_t block;

@@ -26,6 +26,15 @@ constexpr int sequential_step_blocks(int step, int max_blocks = sequential_max_b
 }
 static_assert(sequential_step_blocks(sequential_steps - 1) == sequential_max_blocks);
 
+// The passes of the random test over a volume of n_blocks: one per range,
+// from n_blocks halved while above 1.
+constexpr int random_passes(long long n_blocks) {
+  int passes = 0;
+  for (; n_blocks > 1; n_blocks >>= 1) ++passes;
+  return passes;
+}
+static_assert(random_passes(65536) == 16 && random_passes(3) == 1 && random_passes(1) == 0);
+
 // Whether text holds part: for the checks below that each format holds the
 // markers the reader looks for (a loop of its own, as string_view's find is
 // no constant expression under every compiler's checks).

@@ -341,10 +341,7 @@ int parse_file(FILE *file, report_input *input, std::string *why, std::string *f
 }
 
 int expected_rows(const report_drive *drive, bool random) {
-  if (!random) return sequential_steps;
-  int rows = 0;
-  for (int64_t range = drive->n_blocks; range > 1; range >>= 1) ++rows;
-  return rows;
+  return random ? random_passes(drive->n_blocks) : sequential_steps;
 }
 
 bool is_cut_short(const report_drive *drive, std::string *why) {
