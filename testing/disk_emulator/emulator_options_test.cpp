@@ -19,16 +19,8 @@ int parse(std::vector<std::string> args, emulator_options *options, std::string 
 }
 
 TEST(emulator_options, read_back_every_value_they_were_given) {
-  disk_model model;
-  model.size_bytes = 3 << 20;
-  model.rpm = 5400.5;
-  model.track_bytes = 48 << 10;
-  model.overhead_us = 0.1;
-  model.track_to_track_ms = 1.0 / 3;
-  model.full_stroke_ms = 22.25;
-  model.track_buffer = false;
-  model.spin_down_ms = 1500;
-  model.wake_ms = 0;
+  // Size, rpm, track, overhead, track-to-track, full stroke, buffer, spin-down, wake.
+  const disk_model model = {3 << 20, 5400.5, 48 << 10, 0.1, 1.0 / 3, 22.25, false, 1500, 0};
   std::vector<std::string> args = format_model_options(&model);
   args.push_back("mnt");
   emulator_options options;
@@ -151,13 +143,7 @@ TEST(emulator_options, need_no_mount_point_to_print_the_model) {
 // Three tracks of 10 ms a turn: the seek is 1 ms in 4 of 9 pairs of tracks
 // and 10 ms in 2; access adds the overhead and half a turn.
 TEST(emulator_model_text, says_what_follows_from_the_values) {
-  disk_model model;
-  model.size_bytes = 30720;
-  model.track_bytes = 10240;
-  model.rpm = 6000;
-  model.overhead_us = 100;
-  model.track_to_track_ms = 1;
-  model.full_stroke_ms = 10;
+  const disk_model model = {30720, 6000, 10240, 100, 1, 10};  // bytes, rpm, track, overhead, seeks
   std::map<std::string, std::string> values;
   std::istringstream text(describe_model(&model));
   for (std::string line; std::getline(text, line);) {
