@@ -2,8 +2,6 @@
 // the same capture in UTF-8; and inputs that are not text told apart.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "decode_text.h"
 #include "report.h"
 #include "test_data.h"
@@ -16,19 +14,6 @@ const std::u16string odd_root = u"Q:\\\u00e9\U0001d11e\xd800x";
 const std::string odd_root_utf8 = "Q:\\\xc3\xa9\xf0\x9d\x84\x9e\xef\xbf\xbdx";
 const std::u16string text_end = u"\xd83d";
 const std::string text_end_utf8 = "\xef\xbf\xbd";
-
-report_input parse_bytes(const std::string &bytes, std::string *found) {
-  report_input input;
-  FILE *file = tmpfile();
-  EXPECT_NE(nullptr, file);
-  if (file == nullptr) return input;
-  EXPECT_EQ(bytes.size(), fwrite(bytes.data(), 1, bytes.size(), file));
-  rewind(file);
-  std::string why;
-  EXPECT_EQ(0, parse_file(file, &input, &why, found)) << why;
-  fclose(file);
-  return input;
-}
 
 std::u16string widen(const std::string &ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 

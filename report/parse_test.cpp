@@ -202,15 +202,7 @@ TEST(parse, reads_a_file_as_it_reads_a_text) {
   // An overlong line over several chunks, then the text across a chunk's end.
   std::string padded = std::string(200000, 'y') + "\n";
   padded += std::string(4 * 65536 - 2000 - padded.size() - 1, 'x') + "\n" + text;
-  FILE *file = tmpfile();
-  ASSERT_NE(nullptr, file);
-  ASSERT_EQ(padded.size(), fwrite(padded.data(), 1, padded.size(), file));
-  rewind(file);
-  report_input from_file;
-  std::string why;
-  EXPECT_EQ(0, parse_file(file, &from_file, &why)) << why;
-  fclose(file);
-  report_input from_text = parse_named("", text);
+  report_input from_file = parse_bytes(padded), from_text = parse_named("", text);
   ASSERT_EQ(from_text.drives.size(), from_file.drives.size());
   for (size_t i = 0; i < from_text.drives.size(); ++i) {
     const report_drive &a = from_text.drives[i], &b = from_file.drives[i];
@@ -252,14 +244,7 @@ TEST(parse, reads_lines_ended_by_a_carriage_return_alone) {
   std::string padding = std::string(65536 - (drive.find(row) + row.size() + 1) - 1, 'x') + "\n";
   std::string text = padding + drive;
   ASSERT_EQ('\r', text[65535]);
-  FILE *file = tmpfile();
-  ASSERT_NE(nullptr, file);
-  ASSERT_EQ(text.size(), fwrite(text.data(), 1, text.size(), file));
-  rewind(file);
-  report_input input;
-  std::string why;
-  EXPECT_EQ(0, parse_file(file, &input, &why)) << why;
-  fclose(file);
+  report_input input = parse_bytes(text);
   ASSERT_EQ(1u, input.drives.size());
   EXPECT_TRUE(input.drives[0].random.rows[0].failed_reads);
 }
