@@ -24,6 +24,23 @@ report_drive drive_of(int64_t block_size, std::vector<report_row> sequential,
   return drive;
 }
 
+// derive_group over drives as the runs of one drive.
+int derive_runs(const std::vector<report_drive> &drives, drive_figures *f, std::string *problem) {
+  drive_group group;
+  for (const report_drive &drive : drives) group.runs.push_back({nullptr, &drive});
+  return derive_group(&group, f, problem);
+}
+
+// The device model of input's one drive.
+device_model model_of(const report_input &input) {
+  device_model model = {};
+  EXPECT_EQ(1u, input.drives.size()) << input.name;
+  if (input.drives.empty()) return model;
+  drive_group group = {{{&input, &input.drives[0]}}};
+  derive_device_model(&group, &model);
+  return model;
+}
+
 // Rows read with a 80 us overhead per read and 250 MiB/s after it, their
 // times rounded to the millisecond as blockmeter's tick does.
 TEST(figures, fit_recovers_a_known_overhead_and_rate) {
@@ -117,16 +134,12 @@ TEST(figures, a_seek_cost_within_the_noise_is_no_cost) {
       {{200, 210}, {150, 205}, "no cost measured: the two ends' runs overlap"},
   };
   for (const seek_case &c : cases) {
-    report_input input;
+    std::vector<report_drive> runs;
     for (size_t i = 0; i < c.widest_ms.size(); ++i)
-      input.drives.push_back(drive_of(512, {}, {row(4096, 1000, c.widest_ms[i]), row(2, 1000, c.narrowest_ms[i])}));
-    std::vector<report_input> inputs = {input};
-    std::vector<drive_group> groups;
-    group_runs(&inputs, &groups);
-    ASSERT_EQ(1u, groups.size());
+      runs.push_back(drive_of(512, {}, {row(4096, 1000, c.widest_ms[i]), row(2, 1000, c.narrowest_ms[i])}));
     drive_figures f;
     std::string problem;
-    ASSERT_EQ(0, derive_group(&groups[0], &f, &problem)) << problem;
+    ASSERT_EQ(0, derive_runs(runs, &f, &problem)) << problem;
     EXPECT_EQ(0u, f.seek_note.find(c.note)) << c.widest_ms[0] << " against " << c.narrowest_ms[0] << ": " << f.seek_note;
     EXPECT_EQ(*c.note == '\0', f.seek_note.empty());
   }
@@ -155,16 +168,11 @@ TEST(figures, a_fitted_rate_beyond_the_rows_is_an_extrapolation) {
 // the runs' as if nothing were wrong.
 TEST(figures, a_table_whose_runs_do_not_pair_blanks_only_its_own_figures) {
   std::vector<report_row> random = {row(4096, 1000, 200), row(2, 1000, 150)};
-  report_input input;
-  input.drives = {drive_of(512, {row(1, 1000, 200), row(11, 1000, 300)}, random),
-                  drive_of(512, {row(1, 1000, 200), row(12, 1000, 300)}, random)};
-  std::vector<report_input> inputs = {input};
-  std::vector<drive_group> groups;
-  group_runs(&inputs, &groups);
-  ASSERT_EQ(1u, groups.size());
   drive_figures f;
   std::string problem;
-  EXPECT_EQ(-1, derive_group(&groups[0], &f, &problem));
+  EXPECT_EQ(-1, derive_runs({drive_of(512, {row(1, 1000, 200), row(11, 1000, 300)}, random),
+                             drive_of(512, {row(1, 1000, 200), row(12, 1000, 300)}, random)},
+                            &f, &problem));
   EXPECT_EQ("sequential row 2 does not pair: run 1 has 11 blocks per read, run 2 has 12", problem);
   EXPECT_EQ("the runs' sequential rows do not pair", f.peak_note);
   EXPECT_EQ("the runs' sequential rows do not pair", f.fit_note);
@@ -186,11 +194,7 @@ class captured : public testing::TestWithParam<captured_device> {};
 // 512 KiB, a track buffer), a loop device over a file on this machine's
 // virtual disk, and the same device limited to 2,000 reads a second.
 TEST_P(captured, is_told_for_what_it_is) {
-  report_input input = parse_named("c", read_test_data(GetParam().file));
-  ASSERT_EQ(1u, input.drives.size());
-  drive_group group = {{{&input, &input.drives[0]}}};
-  device_model model;
-  derive_device_model(&group, &model);
+  device_model model = model_of(parse_named("c", read_test_data(GetParam().file)));
   EXPECT_EQ(GetParam().kind, model.kind) << kind_name(model.kind) << ": " << model.basis;
   if (model.kind == kind_rotating) {
     EXPECT_NEAR(7200, model.measured_rpm, 720);
@@ -216,26 +220,19 @@ INSTANTIATE_TEST_SUITE_P(, captured,
 // The device line's link bounds the sequential peak: faster is a cache's
 // figure. A line that names two devices bounds nothing.
 TEST(figures, a_peak_faster_than_the_link_is_a_cache) {
-  std::string text = read_test_data("linux_loop_timed.txt");
-  const std::string direct = "direct I/O on";
-  size_t at = text.find(direct);
+  const std::string text = read_test_data("linux_loop_timed.txt"), direct = "direct I/O on";
+  const size_t at = text.find(direct);
   ASSERT_NE(std::string::npos, at);
-  report_input slow = parse_named("slow", std::string(text).insert(at + direct.size(), ", link USB 12 Mb/s"));
-  drive_group group = {{{&slow, &slow.drives[0]}}};
-  device_model model;
-  derive_device_model(&group, &model);
-  EXPECT_EQ(kind_cache, model.kind) << model.basis;
-  EXPECT_TRUE(model.peak_over_link);
-  EXPECT_EQ("USB 12 Mb/s", model.link);
-  report_input fast = parse_named("fast", std::string(text).insert(at + direct.size(), ", link SATA 6.0 Gb/s"));
-  group = {{{&fast, &fast.drives[0]}}};
-  derive_device_model(&group, &model);
-  EXPECT_EQ(kind_flash_like, model.kind) << model.basis;
-  EXPECT_FALSE(model.peak_over_link);
-  report_input two = parse_named("two", std::string(text).insert(at + direct.size(), ", link USB 12 Mb/s; /dev/sdb"));
-  group = {{{&two, &two.drives[0]}}};
-  derive_device_model(&group, &model);
-  EXPECT_EQ("", model.link);
+  auto with_link = [&](const char *link) {
+    return model_of(parse_named(link, std::string(text).insert(at + direct.size(), link)));
+  };
+  device_model slow = with_link(", link USB 12 Mb/s"), fast = with_link(", link SATA 6.0 Gb/s");
+  EXPECT_EQ(kind_cache, slow.kind) << slow.basis;
+  EXPECT_TRUE(slow.peak_over_link);
+  EXPECT_EQ("USB 12 Mb/s", slow.link);
+  EXPECT_EQ(kind_flash_like, fast.kind) << fast.basis;
+  EXPECT_FALSE(fast.peak_over_link);
+  EXPECT_EQ("", with_link(", link USB 12 Mb/s; /dev/sdb").link);
 }
 
 }  // namespace
