@@ -6,14 +6,9 @@
 #include "compare.h"
 #include "figures.h"
 #include "output_compare.h"
+#include "test_data.h"
 
 namespace {
-
-size_t count_in(const std::string &text, const std::string &what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
-}
 
 report_row row(int64_t first, int64_t reads, int64_t ms) { return {first, reads, ms, 1.0, "1.000000", false}; }
 
@@ -33,6 +28,15 @@ report_input input(const std::string &name, std::vector<report_drive> drives) {
   in.name = name;
   in.drives = std::move(drives);
   return in;
+}
+
+// Compares base's runs with other's by metric; either that makes no side fails the test.
+void compare_runs(const report_input *base, const report_input *other, compare_side *a, compare_side *b,
+                  comparison *c, row_metric metric = metric_mean) {
+  std::string problem;
+  ASSERT_EQ(0, make_compare_side(base, a, &problem, metric)) << base->name << ": " << problem;
+  ASSERT_EQ(0, make_compare_side(other, b, &problem, metric)) << other->name << ": " << problem;
+  compare_sides(a, b, default_alpha, c);
 }
 
 // Three runs of d over two files, their read counts adapted differently,
@@ -93,11 +97,8 @@ TEST(compare, verdicts_deltas_and_geometric_mean) {
     other.drives.push_back(drive("d", {{1000, 180 + i}, {1000, 201 + 2 * i}, {1000, 99}}));
   }
   compare_side a, b;
-  std::string problem;
-  ASSERT_EQ(0, make_compare_side(&base, &a, &problem));
-  ASSERT_EQ(0, make_compare_side(&other, &b, &problem));
   comparison c;
-  compare_sides(&a, &b, default_alpha, &c);
+  ASSERT_NO_FATAL_FAILURE(compare_runs(&base, &other, &a, &b, &c));
   EXPECT_TRUE(c.can_reach_alpha);
   ASSERT_EQ(3u, c.random.rows.size());
   const compared_row &first = c.random.rows[0], &second = c.random.rows[1], &coarse = c.random.rows[2];
@@ -112,8 +113,7 @@ TEST(compare, verdicts_deltas_and_geometric_mean) {
 
   // Three runs a side cannot reach 0.05 at all.
   base.drives.pop_back(), other.drives.pop_back();
-  ASSERT_TRUE(make_compare_side(&base, &a, &problem) == 0 && make_compare_side(&other, &b, &problem) == 0);
-  compare_sides(&a, &b, default_alpha, &c);
+  ASSERT_NO_FATAL_FAILURE(compare_runs(&base, &other, &a, &b, &c));
   EXPECT_FALSE(c.can_reach_alpha);
   EXPECT_EQ(verdict_same, c.random.rows[0].verdict);
 }
@@ -136,10 +136,8 @@ report_drive whole_drive(int64_t block_size, int64_t n_blocks) {
 TEST(compare, rows_pair_by_their_bytes_across_geometries) {
   report_input base = input("base", {whole_drive(512, 16384)}), other = input("new", {whole_drive(4096, 4096)});
   compare_side a, b;
-  std::string problem;
-  ASSERT_TRUE(make_compare_side(&base, &a, &problem) == 0 && make_compare_side(&other, &b, &problem) == 0) << problem;
   comparison c;
-  compare_sides(&a, &b, default_alpha, &c);
+  ASSERT_NO_FATAL_FAILURE(compare_runs(&base, &other, &a, &b, &c));
   EXPECT_TRUE(c.block_sizes_differ);
 
   ASSERT_EQ(39u, c.sequential.rows.size());
@@ -185,10 +183,8 @@ TEST(compare, a_verdict_follows_its_test_and_no_median_contradicts_it) {
     other.drives.push_back(drive("d", {{1000, i < 16 ? 80 + i : 1000 + (i - 16)}}));
   }
   compare_side a, b;
-  std::string problem;
-  ASSERT_TRUE(make_compare_side(&base, &a, &problem) == 0 && make_compare_side(&other, &b, &problem) == 0) << problem;
   comparison c;
-  compare_sides(&a, &b, default_alpha, &c);
+  ASSERT_NO_FATAL_FAILURE(compare_runs(&base, &other, &a, &b, &c));
   const compared_row &row = c.random.rows[0];
   EXPECT_NEAR((94.5 - 102.5) / 102.5 * 100, row.delta_pct, 1e-9);
   EXPECT_LT(row.p, default_alpha);
@@ -204,8 +200,7 @@ TEST(compare, a_verdict_follows_its_test_and_no_median_contradicts_it) {
 
   // Shift new's short runs above base's long ones: both now say slower.
   for (int i = 0; i < 16; ++i) other.drives[i].random.rows[0].ms = 200 + i;
-  ASSERT_EQ(0, make_compare_side(&other, &b, &problem)) << problem;
-  compare_sides(&a, &b, default_alpha, &c);
+  ASSERT_NO_FATAL_FAILURE(compare_runs(&base, &other, &a, &b, &c));
   EXPECT_EQ(verdict_slower, c.random.rows[0].verdict);
   EXPECT_FALSE(c.random.rows[0].medians_disagree);
 }
@@ -217,10 +212,8 @@ TEST(compare, one_run_against_many_is_tested_exactly) {
     report_input base = input("base", {}), other = input("new", {drive("d", {{1000, 300}})});
     for (int i = 0; i < base_runs; ++i) base.drives.push_back(drive("d", {{1000, 150 + i % 7}}));
     compare_side a, b;
-    std::string problem;
-    ASSERT_TRUE(make_compare_side(&base, &a, &problem) == 0 && make_compare_side(&other, &b, &problem) == 0) << problem;
     comparison c;
-    compare_sides(&a, &b, default_alpha, &c);
+    ASSERT_NO_FATAL_FAILURE(compare_runs(&base, &other, &a, &b, &c));
     EXPECT_TRUE(c.can_reach_alpha) << base_runs;
     EXPECT_TRUE(c.exact) << base_runs;
     EXPECT_EQ(verdict_slower, c.random.rows[0].verdict) << base_runs << " base runs: p " << c.random.rows[0].p;
@@ -237,10 +230,8 @@ TEST(compare, a_row_with_runs_cut_short_says_it_cannot_reach_alpha) {
   }
   other.drives[3].random.rows.pop_back();
   compare_side a, b;
-  std::string problem;
-  ASSERT_TRUE(make_compare_side(&base, &a, &problem) == 0 && make_compare_side(&other, &b, &problem) == 0) << problem;
   comparison c;
-  compare_sides(&a, &b, default_alpha, &c);
+  ASSERT_NO_FATAL_FAILURE(compare_runs(&base, &other, &a, &b, &c));
   ASSERT_TRUE(c.can_reach_alpha);
   ASSERT_EQ(2u, c.random.rows.size());
   EXPECT_FALSE(c.random.rows[0].too_few_runs);
@@ -294,10 +285,8 @@ TEST(compare, a_table_has_one_verdict_from_its_whole_runs) {
   }
   other.drives[4].random.rows.pop_back();
   compare_side a, b;
-  std::string problem;
-  ASSERT_TRUE(make_compare_side(&base, &a, &problem) == 0 && make_compare_side(&other, &b, &problem) == 0) << problem;
   comparison c;
-  compare_sides(&a, &b, default_alpha, &c);
+  ASSERT_NO_FATAL_FAILURE(compare_runs(&base, &other, &a, &b, &c));
   EXPECT_EQ(1, c.random.geomean_rows);
   EXPECT_TRUE(c.random.overall.exact);
   EXPECT_EQ(252, c.random.overall.splits);
@@ -307,8 +296,7 @@ TEST(compare, a_table_has_one_verdict_from_its_whole_runs) {
 
   // Runs that interleave: ~.
   for (int i = 0; i < 5; ++i) other.drives[i].random.rows[0].ms = 200 + i + (i % 2 == 0 ? 1 : -1);
-  ASSERT_EQ(0, make_compare_side(&other, &b, &problem)) << problem;
-  compare_sides(&a, &b, default_alpha, &c);
+  ASSERT_NO_FATAL_FAILURE(compare_runs(&base, &other, &a, &b, &c));
   EXPECT_EQ(verdict_same, c.random.overall_verdict) << "p " << c.random.overall.p;
 }
 
@@ -340,12 +328,8 @@ TEST(compare, the_verdict_follows_the_metric_compared) {
   } cases[] = {{metric_mean, verdict_same}, {metric_p50, verdict_same}, {metric_p99, verdict_slower}};
   for (const auto &m : cases) {
     compare_side a, b;
-    std::string problem;
-    ASSERT_TRUE(make_compare_side(&base, &a, &problem, m.metric) == 0 &&
-                make_compare_side(&other, &b, &problem, m.metric) == 0)
-        << problem;
     comparison c;
-    compare_sides(&a, &b, default_alpha, &c);
+    ASSERT_NO_FATAL_FAILURE(compare_runs(&base, &other, &a, &b, &c, m.metric));
     for (const compared_table *table : {&c.sequential, &c.random})
       for (const compared_row &row : table->rows) {
         EXPECT_EQ(m.verdict, row.verdict)
@@ -360,12 +344,8 @@ TEST(compare, the_verdict_follows_the_metric_compared) {
   // says so.
   base.drives[2].random.rows[0].timed = false;
   compare_side a, b;
-  std::string problem;
-  ASSERT_TRUE(make_compare_side(&base, &a, &problem, metric_p99) == 0 &&
-              make_compare_side(&other, &b, &problem, metric_p99) == 0)
-      << problem;
   comparison c;
-  compare_sides(&a, &b, default_alpha, &c);
+  ASSERT_NO_FATAL_FAILURE(compare_runs(&base, &other, &a, &b, &c, metric_p99));
   const compared_row &left_out = c.random.rows[0];
   EXPECT_EQ(4u, left_out.base->us.size());
   EXPECT_EQ(verdict_slower, left_out.verdict);
@@ -390,6 +370,7 @@ TEST(compare, the_verdict_follows_the_metric_compared) {
 
   // A side without times cannot be compared by them.
   report_input old = input("old", {drive("d", {{1000, 200}}), drive("d", {{1000, 200}})});
+  std::string problem;
   EXPECT_EQ(-1, make_compare_side(&old, &a, &problem, metric_p50));
   EXPECT_EQ("holds no read times to compare by p50 (blockmeter printed none: compare by the mean)", problem);
 }
