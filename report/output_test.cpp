@@ -13,12 +13,6 @@
 
 namespace {
 
-size_t count_in(const std::string &text, const std::string &what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
-}
-
 // RFC 4180 records: fields split at commas, quoted fields with doubled quotes,
 // records ended by CR LF. A malformed text fails the test.
 std::vector<std::vector<std::string>> read_csv(const std::string &text) {
@@ -357,23 +351,40 @@ TEST(output, runs_of_one_drive_are_shown_once_from_their_medians) {
   EXPECT_EQ(5u, document["files"][0]["drives"].size() + document["files"][1]["drives"].size());
 }
 
+// Two inputs compared at alpha, the comparison pointing into them and the sides.
+struct compared_pair {
+  std::vector<report_input> inputs;
+  std::vector<compare_side> sides;
+  std::vector<comparison> comparisons;
+};
+
+// Compares pair's inputs; a side that cannot be made fails the test.
+void compare_pair(double alpha, compared_pair *pair) {
+  std::vector<std::string> whys;
+  ASSERT_EQ(0, compare_inputs(&pair->inputs, alpha, &pair->sides, &pair->comparisons, &whys))
+      << whys[0] << whys[1];
+}
+
+// The loop device as it is against throttled (its capture limited to 2000
+// reads a second, four runs a side), compared at alpha.
+void compare_loop(const std::string &throttled, double alpha, compared_pair *pair) {
+  pair->inputs = {parse_named("as-is", read_test_data("linux_loop_as_is.txt")),
+                  parse_named("throttled", throttled)};
+  compare_pair(alpha, pair);
+}
+
 // The same device as it is and limited to 2000 reads a second, four runs a
 // side: the first sequential row goes from 227.5 to 438.5 us per read (422
 // to 463 ms), with no run of one side among the other's: p = 2 / 70.
 TEST(output, every_form_of_a_comparison_carries_its_verdicts) {
   std::string why;
-  std::vector<report_input> inputs = {parse_named("as-is", read_test_data("linux_loop_as_is.txt")),
-                                      parse_named("throttled", read_test_data("linux_loop_throttled.txt"))};
-  std::vector<compare_side> sides(2);
-  std::string problem;
-  for (size_t i = 0; i < 2; ++i) ASSERT_EQ(0, make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
-  std::vector<comparison> comparisons(1);
-  compare_sides(&sides[0], &sides[1], default_alpha, &comparisons[0]);
+  compared_pair loop;
+  ASSERT_NO_FATAL_FAILURE(compare_loop(read_test_data("linux_loop_throttled.txt"), default_alpha, &loop));
   report_sink text, csv, json, html;
-  ASSERT_EQ(0, write_compare_text(&comparisons, default_alpha, &text, &why));
-  ASSERT_EQ(0, write_compare_csv(&comparisons, default_alpha, &csv, &why));
-  ASSERT_EQ(0, write_compare_json(&comparisons, default_alpha, &json, &why));
-  ASSERT_EQ(0, write_compare_html(&comparisons, default_alpha, &html, &why));
+  ASSERT_EQ(0, write_compare_text(&loop.comparisons, default_alpha, &text, &why));
+  ASSERT_EQ(0, write_compare_csv(&loop.comparisons, default_alpha, &csv, &why));
+  ASSERT_EQ(0, write_compare_json(&loop.comparisons, default_alpha, &json, &why));
+  ASSERT_EQ(0, write_compare_html(&loop.comparisons, default_alpha, &html, &why));
   EXPECT_NE(std::string::npos, text.text.find("\n1 block (512 B)         227.5 +-64%   438.5 +-6%   +92.7%  0.029   4+4\n"))
       << text.text;
   EXPECT_NE(std::string::npos,
@@ -397,11 +408,10 @@ TEST(output, every_form_of_a_comparison_carries_its_verdicts) {
   EXPECT_NE(std::string::npos, html.text.find("; overall slower, p 0.029 (whole runs shuffled"));
 
   // Three runs a side: no row can differ, and the text says so once.
-  for (report_input &input : inputs) input.drives.pop_back();
-  for (size_t i = 0; i < 2; ++i) ASSERT_EQ(0, make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
-  compare_sides(&sides[0], &sides[1], default_alpha, &comparisons[0]);
+  for (report_input &input : loop.inputs) input.drives.pop_back();
+  ASSERT_NO_FATAL_FAILURE(compare_pair(default_alpha, &loop));
   report_sink few;
-  ASSERT_EQ(0, write_compare_text(&comparisons, default_alpha, &few, &why));
+  ASSERT_EQ(0, write_compare_text(&loop.comparisons, default_alpha, &few, &why));
   EXPECT_EQ(1u, count_in(few.text, "the rank test cannot reach p < 0.05 (its smallest p is 0.100)"));
   EXPECT_EQ(0u, count_in(few.text, "%  0.")) << "a delta shown, where every row should read ~";
 }
@@ -409,20 +419,15 @@ TEST(output, every_form_of_a_comparison_carries_its_verdicts) {
 // A p-value far below 0.001 and a tiny alpha reach every form as numbers.
 TEST(output, a_tiny_p_value_and_alpha_reach_every_form_as_numbers) {
   std::string why;
-  std::vector<report_input> inputs = {parse_named("base", read_test_data("linux_loop_as_is.txt")),
-                                      parse_named("throttled", read_test_data("linux_loop_throttled.txt"))};
-  std::vector<compare_side> sides(2);
-  std::string problem;
-  for (size_t i = 0; i < 2; ++i) ASSERT_EQ(0, make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
-  std::vector<comparison> comparisons(1);
   const double alpha = 1e-300;
-  compare_sides(&sides[0], &sides[1], alpha, &comparisons[0]);
+  compared_pair loop;
+  ASSERT_NO_FATAL_FAILURE(compare_loop(read_test_data("linux_loop_throttled.txt"), alpha, &loop));
   // As the rank test gives it for hundreds of runs a side, clearly apart.
-  comparisons[0].sequential.rows[0].p = 3.4e-67;
+  loop.comparisons[0].sequential.rows[0].p = 3.4e-67;
   report_sink text, csv, html;
-  ASSERT_EQ(0, write_compare_text(&comparisons, alpha, &text, &why));
-  ASSERT_EQ(0, write_compare_csv(&comparisons, default_alpha, &csv, &why));
-  ASSERT_EQ(0, write_compare_html(&comparisons, alpha, &html, &why));
+  ASSERT_EQ(0, write_compare_text(&loop.comparisons, alpha, &text, &why));
+  ASSERT_EQ(0, write_compare_csv(&loop.comparisons, default_alpha, &csv, &why));
+  ASSERT_EQ(0, write_compare_html(&loop.comparisons, alpha, &html, &why));
   for (const std::string *form : {&text.text, &csv.text, &html.text})
     EXPECT_EQ(std::string::npos, form->find('\0')) << "a NUL byte in the output";
   EXPECT_EQ(1u, count_in(csv.text, ",3.4e-67,"));
@@ -442,16 +447,11 @@ TEST(output, a_comparison_keeps_blockmeters_warnings_in_every_form) {
   for (size_t at = 0; (at = throttled.find("Multisector read test", at)) != std::string::npos;
        at += line.size() + 1)
     throttled.insert(at, line);
-  std::vector<report_input> inputs = {parse_named("as-is", read_test_data("linux_loop_as_is.txt")),
-                                      parse_named("throttled", throttled)};
-  std::vector<compare_side> sides(2);
-  std::string problem;
-  for (size_t i = 0; i < 2; ++i) ASSERT_EQ(0, make_compare_side(&inputs[i], &sides[i], &problem)) << problem;
-  std::vector<comparison> comparisons(1);
-  compare_sides(&sides[0], &sides[1], default_alpha, &comparisons[0]);
+  compared_pair loop;
+  ASSERT_NO_FATAL_FAILURE(compare_loop(throttled, default_alpha, &loop));
   report_sink text, csv;
-  ASSERT_EQ(0, write_compare_text(&comparisons, default_alpha, &text, &why));
-  ASSERT_EQ(0, write_compare_csv(&comparisons, default_alpha, &csv, &why));
+  ASSERT_EQ(0, write_compare_text(&loop.comparisons, default_alpha, &text, &why));
+  ASSERT_EQ(0, write_compare_csv(&loop.comparisons, default_alpha, &csv, &why));
   EXPECT_NE(std::string::npos, text.text.find("\nnew:  throttled: drive /dev/loop0, 4 runs\nwarning: " + warning + "\n"))
       << text.text.substr(0, 600);
   EXPECT_EQ(1u, count_in(text.text, "warning: ")) << "the base was not warned of";
