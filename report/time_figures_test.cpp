@@ -145,27 +145,21 @@ TEST(time_figures, the_figures_of_a_real_run_in_words) {
     lines.push_back(std::string(text.random ? "random " : "sequential ") + text.label + ": " + text.text);
   const std::vector<std::string> expected = {
       "sequential read time, smallest reads: median 301.6 us, p99 1.94 ms (1 block, 512 B per read; smallest "
-      "of "
-      "20 rows with read times)",
-      "sequential read time, largest reads: median 1.63 ms, p99 10.8 ms (200 blocks, 100 KiB per read; "
-      "largest "
       "of 20 rows with read times)",
+      "sequential read time, largest reads: median 1.63 ms, p99 10.8 ms (200 blocks, 100 KiB per read; "
+      "largest of 20 rows with read times)",
       "sequential longest tail: p99 8.67 ms, 30 times the median 287.2 us (32 blocks, 16 KiB per read; the "
       "largest p99/p50 of 20 rows with read times)",
       "sequential slow first read: the first read took 17.2 ms, 60 times its row's median: the device may "
-      "have "
-      "been idle or asleep (32 blocks, 16 KiB per read; 17 more rows alike)",
+      "have been idle or asleep (32 blocks, 16 KiB per read; 17 more rows alike)",
       "random read time, widest range: median 12.8 ms, p99 20.9 ms (range 64 MiB, 131072 blocks; widest of "
-      "17 "
-      "rows with read times)",
+      "17 rows with read times)",
       "random read time, narrowest range: median 300.5 us, p99 2.26 ms (range 1 KiB, 2 blocks; narrowest of "
-      "17 "
-      "rows with read times)",
+      "17 rows with read times)",
       "random longest tail: p99 3.31 ms, 10.9 times the median 304.6 us (range 512 KiB, 1024 blocks; the "
       "largest p99/p50 of 17 rows with read times)",
       "random slow first read: the first read took 8.81 ms, 29 times its row's median: the device may have "
-      "been "
-      "idle or asleep (range 512 KiB, 1024 blocks)"};
+      "been idle or asleep (range 512 KiB, 1024 blocks)"};
   EXPECT_EQ(expected, lines);
 }
 
