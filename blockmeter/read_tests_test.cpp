@@ -173,9 +173,8 @@ TEST_F(read_tests, speed_counts_only_the_blocks_really_read) {
   // The failed read took no time, and counts as 100 ns: the percentile
   // shows its bucket's midpoint, kept within the smallest and largest times.
   EXPECT_EQ(
-      "blockmeter: D: sequential 1 blocks: read time us: first 1000.0, min 0.0, p10 0.1, p25 1000.0, p50 "
-      "1000.0, "
-      "p75 1000.0, p90 1000.0, p99 1000.0, p99.9 1000.0, max 1000.0\n"
+      "blockmeter: D: sequential 1 blocks: read time us: first 1000.0, min 0.0, p10 0.1, p25 1000.0, "
+      "p50 1000.0, p75 1000.0, p90 1000.0, p99 1000.0, p99.9 1000.0, max 1000.0\n"
       "blockmeter: D: sequential 1 blocks: 2 of 10 reads failed or came back short; first: fake error 77\n" +
           steady_times("sequential 4 blocks", "1000.0"),
       err);
@@ -329,9 +328,8 @@ TEST_F(read_tests, a_row_prints_the_times_of_its_reads) {
   table t = run([&](intptr_t h) { return test_randomread_range(h, &info, 10, 4096) == 1 ? 0 : -1; });
   ASSERT_EQ(1u, t.rows.size());
   EXPECT_EQ(
-      "blockmeter: D: random range 4096: read time us: first 250.0, min 100.0, p10 100.0, p25 100.0, p50 "
-      "100.0, "
-      "p75 250.1, p90 2000.9, p99 29982.7, p99.9 29982.7, max 30000.0\n",
+      "blockmeter: D: random range 4096: read time us: first 250.0, min 100.0, p10 100.0, p25 100.0, "
+      "p50 100.0, p75 250.1, p90 2000.9, p99 29982.7, p99.9 29982.7, max 30000.0\n",
       err);
 }
 
