@@ -190,23 +190,19 @@ TEST_F(driver, nothing_to_measure_on_a_volume_of_no_blocks) {
   EXPECT_EQ("blockmeter: nothing to measure: EMPTY has 0 blocks of 4096 bytes\n", r.err);
 }
 
+// A root that names no volume, or none at all, is refused; the next one is still measured.
 TEST_F(driver, a_root_that_names_no_volume_is_turned_away_before_any_query) {
-  fake_hdd.bad_root = "quux";
-  run_result r = run_with({"quux", "B"});
-  EXPECT_EQ(-1, r.status);
-  EXPECT_EQ("blockmeter: cannot measure quux: not a fake root\nblockmeter: B: reading B\n" +
-                steady_times("B", {1, 11}, 16, "0.0"),
-            r.err);
-  EXPECT_EQ("info B", fake_hdd.events.front());
-}
-
-TEST_F(driver, an_empty_root_is_turned_away_as_empty) {
-  run_result r = run_with({"", "B"});
-  EXPECT_EQ(-1, r.status);
-  EXPECT_EQ("blockmeter: cannot measure \"\": the name is empty\nblockmeter: B: reading B\n" +
-                steady_times("B", {1, 11}, 16, "0.0"),
-            r.err);
-  EXPECT_EQ("info B", fake_hdd.events.front()) << "the empty name was queried";
+  for (auto [root, why] : {std::pair<std::string, std::string>{"quux", "quux: not a fake root"},
+                           {"", "\"\": the name is empty"}}) {
+    SetUp();
+    fake_hdd.bad_root = "quux";
+    run_result r = run_with({root, "B"});
+    EXPECT_EQ(-1, r.status) << root;
+    EXPECT_EQ("blockmeter: cannot measure " + why + "\nblockmeter: B: reading B\n" +
+                  steady_times("B", {1, 11}, 16, "0.0"),
+              r.err);
+    EXPECT_EQ("info B", fake_hdd.events.front()) << "the root \"" << root << "\" was queried";
+  }
 }
 
 TEST_F(driver, help_and_version_measure_nothing) {
@@ -267,14 +263,12 @@ TEST_F(driver, says_which_device_is_read_and_warns_before_the_tables) {
           shown +
           " is read through the loop device /dev/loop3, which has no direct I/O: its reads go through the "
           "page cache of its backing file /x\\t.img, so the speeds shown are the cache's, not the disk's; "
-          "attach "
-          "it with direct I/O: losetup --direct-io=on /dev/loop3\n"
+          "attach it with direct I/O: losetup --direct-io=on /dev/loop3\n"
           "blockmeter: warning: 25.0% of " +
           shown +
           " (2048 of 8192 bytes) is in compressed extents, which its file system reads through the page "
-          "cache: "
-          "reads there do not show the device's speed, so the speeds shown are too high; write the file anew "
-          "with compression off (chattr +m while it is empty), or name its device instead\n" +
+          "cache: reads there do not show the device's speed, so the speeds shown are too high; write the "
+          "file anew with compression off (chattr +m while it is empty), or name its device instead\n" +
           steady_times(shown, {1}, 0, "0.0") + "blockmeter: " + shown +
           ": sequential 1 blocks: 1 of 16 reads failed or came back short; first: "
           "fake error 5\n" +
