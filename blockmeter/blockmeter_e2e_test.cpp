@@ -425,45 +425,40 @@ TEST_F(traced, no_volume_becomes_a_standard_stream) {
   EXPECT_TRUE(opened) << "the volume was not opened";
 }
 
-// A loop device whose backing file was cut after it was attached: reads past
-// the cut fail with an I/O error, and the run fails.
-TEST(blockmeter_e2e, failed_reads_fail_the_run) {
-  if (geteuid() != 0) SKIP_OR_FAIL("loop devices need root");
-  std::string image = scratch_dir() + "/cut.img";
-  make_file(image, 32 * 1024);
-  bool ok = false;
-  std::string device = shell("losetup --find --show --direct-io=on '" + image + "'", &ok);
-  device.erase(device.find_last_not_of("\n") + 1);
-  if (!ok || device.empty()) SKIP_OR_FAIL("losetup refused here: no loop device to test on");
-  shell("truncate -s 16K '" + image + "'", &ok);
-  program_run run = run_blockmeter({device});
-  shell("losetup -d " + device, &ok);
-  EXPECT_EQ(255, run.status);
-  EXPECT_NE(std::string::npos, run.err.find("blockmeter: " + device +
-                                            ": sequential 1 blocks: 32 of 64 reads failed or came back "
-                                            "short; first: Input/output error\n"))
-      << run.err;
-  check_read_times(run.out, run.err, device);  // failed reads timed too, and reported after their times
-  check_drive_output(split_lines(run.out), 2, device, 512, 64, true);
-}
-
 // Every read of a loop device with direct I/O timed: each row that made reads
 // has its line of read times, in order and in line with the row's own time.
-TEST(blockmeter_e2e, times_every_read_of_a_loop_device) {
+// Where the backing file was cut after it was attached (the parameter),
+// reads past the cut fail with an I/O error, are timed too and reported after
+// their times, and the run fails.
+class loop_device : public testing::TestWithParam<bool> {};
+
+TEST_P(loop_device, times_every_read_and_fails_the_run_where_reads_fail) {
   if (geteuid() != 0) SKIP_OR_FAIL("loop devices need root");
-  std::string image = scratch_dir() + "/times.img";
-  make_file(image, 256 * 1024);
+  const bool cut = GetParam();
+  std::string image = scratch_dir() + (cut ? "/cut.img" : "/times.img");
+  make_file(image, cut ? 32 * 1024 : 256 * 1024);
   bool ok = false;
   std::string device = shell("losetup --find --show --direct-io=on '" + image + "'", &ok);
   device.erase(device.find_last_not_of("\n") + 1);
   if (!ok || device.empty()) SKIP_OR_FAIL("losetup refused here: no loop device to test on");
+  if (cut) shell("truncate -s 16K '" + image + "'", &ok);
   program_run run = run_blockmeter({device});
   shell("losetup -d " + device, &ok);
-  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(cut ? 255 : 0, run.status) << run.err;
+  if (cut) {
+    EXPECT_NE(std::string::npos, run.err.find("blockmeter: " + device +
+                                              ": sequential 1 blocks: 32 of 64 reads failed or came back "
+                                              "short; first: Input/output error\n"))
+        << run.err;
+  }
   check_read_reports(run.err, {device});
   check_read_times(run.out, run.err, device);
-  check_drive_output(split_lines(run.out), 2, device, 512, 512, reports_bad_reads(run.err));
+  check_drive_output(split_lines(run.out), 2, device, 512, cut ? 64 : 512, reports_bad_reads(run.err));
 }
+
+INSTANTIATE_TEST_SUITE_P(, loop_device, testing::Bool(), [](const testing::TestParamInfo<bool> &info) {
+  return info.param ? "cut" : "whole";
+});
 
 // On a terminal, each row is named in a line drawn before it is measured and
 // erased before its table row, cut short of the terminal's 80th column; in a
