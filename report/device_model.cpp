@@ -29,6 +29,10 @@ constexpr double buffer_hit_share = 0.25;
 constexpr double buffer_miss_share = 0.75;
 // The fewest rows a class or a limit rests on.
 constexpr size_t least_flat_rows = 4;
+// Reads that each wait a whole turn keep their quartiles this close to their median.
+constexpr double whole_turn_spread_share = 0.05;
+// ... and their median this close to the turn their spread tells elsewhere.
+constexpr double whole_turn_share = 0.15;
 // A rotating disk's mean read spans a turn's average wait at least.
 constexpr double rotating_least_wait_share = 0.5;
 
@@ -254,6 +258,33 @@ static void find_buffer(const std::vector<model_row> *random, const std::vector<
   }
 }
 
+// Without a track buffer, a read of the sector after the last waits a whole
+// turn from the end of the last read, and the host's own time before and
+// after each read drops out of it; the spread of the wider rows' waits keeps
+// the host's (its wake-up after a longer wait is slower), and reads a little
+// long. So where the narrowest ranges take one time, within a few per cent,
+// near the turn their spread tells, that time is the turn. Returns it in us,
+// or 0; *rows are the rows it comes from, narrowest first.
+static double find_whole_turn(const std::vector<model_row> *random, const model_row *narrowest_told,
+                              double spread_turn, std::vector<const model_row *> *rows) {
+  std::vector<double> turns;
+  rows->clear();
+  for (const model_row &row : *random) {
+    const read_times &t = row.times;
+    if (!row.trusted || !row.timed || row.reads < turn_least_reads || row.bytes >= narrowest_told->bytes)
+      continue;
+    if (t.p75 - t.p25 > whole_turn_spread_share * t.p50 || !within(t.p50, spread_turn, whole_turn_share))
+      continue;
+    turns.push_back(t.p50);
+    rows->push_back(&row);
+  }
+  // One row alone may be a chance: a window of a turn that happens to fit.
+  if (rows->size() < 2) return 0;
+  std::sort(rows->begin(), rows->end(),
+            [](const model_row *a, const model_row *b) { return a->bytes < b->bytes; });
+  return median_of(turns);
+}
+
 static bool is_rotating(const model_input *input, device_model *model) {
   std::vector<const model_row *> random = trusted_rows(&input->random);
   if (random.size() < 2) return false;
@@ -262,15 +293,21 @@ static bool is_rotating(const model_input *input, device_model *model) {
                         [](const model_row *a, const model_row *b) { return a->bytes < b->bytes; });
   std::vector<const model_row *> plateau;
   const model_row *narrowest = nullptr;
-  double turn = find_turn(&input->random, &plateau, &narrowest);
-  if (turn == 0 || widest->us_per_read < rotating_least_wait_share * turn) return false;
+  double spread_turn = find_turn(&input->random, &plateau, &narrowest);
+  if (spread_turn == 0 || widest->us_per_read < rotating_least_wait_share * spread_turn) return false;
+  find_buffer(&input->random, &plateau, narrowest, model);
+  std::vector<const model_row *> whole;
+  double turn =
+      model->buffer == buffer_none ? find_whole_turn(&input->random, narrowest, spread_turn, &whole) : 0;
+  model->turn_whole = turn > 0;
+  if (!model->turn_whole) turn = spread_turn, whole = plateau;
   model->turn_ms = turn / 1000;
   model->measured_rpm = 60e6 / turn;
   model->shown_rpm = round_rpm(model->measured_rpm, &model->rpm_rounded);
-  model->turn_rows = (int)plateau.size();
-  model->turn_from_bytes = plateau.front()->bytes, model->turn_to_bytes = plateau.back()->bytes;
+  model->turn_rows = (int)whole.size();
+  model->turn_from_bytes = whole.front()->bytes, model->turn_to_bytes = whole.back()->bytes;
   model->turn_reads = 0;
-  for (const model_row *row : plateau) model->turn_reads += row->reads;
+  for (const model_row *row : whole) model->turn_reads += row->reads;
   model->access_ms = widest->us_per_read / 1000;
   model->access_range_bytes = widest->bytes;
   // The fastest read where reads wait for the platter and move least: one
@@ -284,10 +321,9 @@ static bool is_rotating(const model_input *input, device_model *model) {
                        " take no longer than half a turn and the overhead";
   else
     model->seek_ms = seek;
-  find_buffer(&input->random, &plateau, narrowest, model);
   model->basis = "reads over " + format_size(plateau.front()->bytes) + " to " +
                  format_size(plateau.back()->bytes) + " wait a time spread evenly over one turn of " +
-                 ms_text(turn) + "; reads across " + format_size(widest->bytes) + " take " +
+                 ms_text(spread_turn) + "; reads across " + format_size(widest->bytes) + " take " +
                  ms_text(widest->us_per_read);
   return true;
 }
@@ -384,12 +420,15 @@ void describe_device_model(const device_model *m, std::vector<model_line> *lines
   lines->clear();
   lines->push_back({"behaves like", std::string(kind_name(m->kind)) + " (" + m->basis + ")"});
   if (m->kind == kind_rotating) {
-    std::string turn =
-        "a turn of " + format_fixed(m->turn_ms, 2) + " ms from the spread of " +
-        format_fixed(m->turn_reads, 0) + " reads over " +
-        (m->turn_rows == 1 ? "the range " + format_size(m->turn_from_bytes)
+    std::string rows = m->turn_rows == 1
+                           ? "the range " + format_size(m->turn_from_bytes)
                            : std::to_string(m->turn_rows) + " ranges, " + format_size(m->turn_from_bytes) +
-                                 " to " + format_size(m->turn_to_bytes));
+                                 " to " + format_size(m->turn_to_bytes);
+    std::string turn =
+        "a turn of " + format_fixed(m->turn_ms, 2) + " ms " +
+        (m->turn_whole ? "from the median of " + format_fixed(m->turn_reads, 0) + " reads over " + rows +
+                             ", each a whole turn's wait for the sector after the last"
+                       : "from the spread of " + format_fixed(m->turn_reads, 0) + " reads over " + rows);
     std::string measured = format_fixed(m->measured_rpm, 0) + " rpm";
     lines->push_back({"rotation", std::to_string(m->shown_rpm) + " rpm (" +
                                       (m->rpm_rounded ? "measured " + measured + ", within " +

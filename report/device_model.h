@@ -45,6 +45,7 @@ struct device_model {
   double measured_rpm;                    // 60000 / turn_ms
   int shown_rpm;                          // the usual speed within rpm_round_share, else measured_rpm rounded
   bool rpm_rounded;                       // shown_rpm is a usual speed, not the measurement
+  bool turn_whole;                        // from reads that each wait one whole turn, not from a spread
   int turn_rows;                          // the rows the turn comes from
   double turn_from_bytes, turn_to_bytes;  // their ranges
   double turn_reads;                      // the reads they made

@@ -1,11 +1,11 @@
 // The device model against rows made from known mechanics: a platter of a
 // given turn, seeks of given lengths, reads a buffer answers, a limit.
-#include "device_model.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+
+#include "device_model.h"
 
 namespace {
 
@@ -13,8 +13,8 @@ constexpr double block = 512;
 
 // A random row of n reads, each o + its seek + its wait, the waits spread
 // evenly over turn_us; the first unwaited share of them answered in o alone.
-model_row waiting_row(double range_bytes, double o, double turn_us, std::vector<double> seeks, double unwaited,
-                      int n = 800) {
+model_row waiting_row(double range_bytes, double o, double turn_us, std::vector<double> seeks,
+                      double unwaited, int n = 800) {
   std::vector<double> times;
   for (int i = 0; i < n; ++i) {
     double wait = std::fmod(i * 0.6180339887, 1.0) * turn_us;
@@ -64,7 +64,8 @@ struct disk_case {
 
 // A disk of 128 tracks of 512 KiB: ranges of a track or more wait a whole
 // turn and seek more the wider they are; narrower ones are answered from the
-// buffer, or wait nearly a whole turn for the sector after the last.
+// buffer, or wait a whole turn for the sector after the last, give or take
+// the sectors between.
 model_input rotating_disk(const disk_case *c) {
   const double track = 512 * 1024, o = 300;
   model_input input = {};
@@ -77,12 +78,13 @@ model_input rotating_disk(const disk_case *c) {
     if (tracks >= 1) {
       // Same-track reads seek nothing; the others grow with the distance.
       std::vector<double> seeks = {0};
-      for (int d = 1; d < std::min(tracks, 8.0); ++d) seeks.push_back(800 + 9000 * std::sqrt((tracks - 1) / 127) * d / 8);
+      for (int d = 1; d < std::min(tracks, 8.0); ++d)
+        seeks.push_back(800 + 9000 * std::sqrt((tracks - 1) / 127) * d / 8);
       input.random.push_back(waiting_row(range, o, c->turn_us, seeks, 0));
     } else if (c->buffer) {
       input.random.push_back(waiting_row(range, o, 40, {0}, 0));
     } else {
-      input.random.push_back(waiting_row(range, o + 0.85 * c->turn_us, 0.05 * c->turn_us, {0}, 0));
+      input.random.push_back(waiting_row(range, 0.99 * c->turn_us, 0.02 * c->turn_us, {0}, 0));
     }
   }
   return input;
@@ -112,12 +114,13 @@ TEST_P(rotating, tells_the_turn_access_seek_and_buffer) {
   EXPECT_EQ(std::to_string(model.shown_rpm) + " rpm (", lines[1].text.substr(0, lines[1].text.find('(') + 1));
 }
 
-INSTANTIATE_TEST_SUITE_P(, rotating,
-                         testing::Values(disk_case{"at_7200_rpm_with_a_buffer", 60000000.0 / 7200, true, 7200, true},
-                                         disk_case{"near_7200_rpm_without_one", 60000000.0 / 7100, false, 7200, true},
-                                         disk_case{"at_6900_rpm_no_usual_speed", 60000000.0 / 6900, false, 6900, false},
-                                         disk_case{"at_15000_rpm", 4000, true, 15000, true}),
-                         [](const testing::TestParamInfo<disk_case> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    , rotating,
+    testing::Values(disk_case{"at_7200_rpm_with_a_buffer", 60000000.0 / 7200, true, 7200, true},
+                    disk_case{"near_7200_rpm_without_one", 60000000.0 / 7100, false, 7200, true},
+                    disk_case{"at_6900_rpm_no_usual_speed", 60000000.0 / 6900, false, 6900, false},
+                    disk_case{"at_15000_rpm", 4000, true, 15000, true}),
+    [](const testing::TestParamInfo<disk_case> &info) { return std::string(info.param.name); });
 
 // Reads answered from the buffer at the fastest would lengthen the turn's
 // estimate by as many as they are; the deciles tell how many.
@@ -134,10 +137,38 @@ TEST(device_model, reads_the_buffer_answered_do_not_lengthen_the_turn) {
   EXPECT_NEAR(8.0, model.turn_ms, 0.32);
 }
 
+// The host's wake-up after a longer wait lengthens the spread of the wider
+// rows' waits; without a buffer, the narrowest rows' whole turns are free of it.
+TEST(device_model, a_whole_turns_wait_tells_the_turn_where_no_buffer_answers) {
+  disk_case stretched = {"", 6420, false, 10000, true};
+  model_input input = rotating_disk(&stretched);
+  for (model_row &row : input.random)
+    if (row.bytes < 512 * 1024) row = waiting_row(row.bytes, 5940, 120, {0}, 0);
+  device_model model;
+  model_device(&input, &model);
+  ASSERT_EQ(kind_rotating, model.kind) << model.basis;
+  EXPECT_TRUE(model.turn_whole);
+  EXPECT_NEAR(6.0, model.turn_ms, 0.01);
+  EXPECT_EQ(10000, model.shown_rpm);
+  EXPECT_EQ(1024.0, model.turn_from_bytes);
+  std::vector<model_line> lines;
+  describe_device_model(&model, &lines);
+  EXPECT_NE(std::string::npos, lines[1].text.find("each a whole turn's wait for the sector after the last"));
+
+  // Reads that take one time far from the spread's turn are not its whole turn.
+  for (model_row &row : input.random)
+    if (row.bytes < 512 * 1024) row = waiting_row(row.bytes, 4000, 120, {0}, 0);
+  model_device(&input, &model);
+  EXPECT_FALSE(model.turn_whole);
+  EXPECT_NEAR(6.42, model.turn_ms, 0.13);
+}
+
 TEST(device_model, a_limit_of_reads_per_second) {
   model_input input = {};
-  for (double bytes : sequential_sizes()) input.sequential.push_back(flat_row(bytes, 500 * (bytes > 50000 ? 1.03 : 0.98)));
-  for (double range = 32 * 1024 * 1024; range >= 1024; range /= 2) input.random.push_back(flat_row(range, 497));
+  for (double bytes : sequential_sizes())
+    input.sequential.push_back(flat_row(bytes, 500 * (bytes > 50000 ? 1.03 : 0.98)));
+  for (double range = 32 * 1024 * 1024; range >= 1024; range /= 2)
+    input.random.push_back(flat_row(range, 497));
   device_model model;
   model_device(&input, &model);
   ASSERT_EQ(kind_rate_limited, model.kind) << model.basis;
@@ -155,7 +186,8 @@ TEST(device_model, flash_is_flat_across_the_volume_but_not_across_sizes) {
   model_input input = {};
   for (double bytes : sequential_sizes()) input.sequential.push_back(flat_row(bytes, 80 + bytes / 1000));
   double us = 82;
-  for (double range = 256 * 1024 * 1024; range >= 1024; range /= 2) input.random.push_back(flat_row(range, us += 0.7));
+  for (double range = 256 * 1024 * 1024; range >= 1024; range /= 2)
+    input.random.push_back(flat_row(range, us += 0.7));
   device_model model;
   model_device(&input, &model);
   EXPECT_EQ(kind_flash_like, model.kind) << model.basis;
@@ -169,7 +201,8 @@ TEST(device_model, a_limit_of_bytes_per_second) {
     model_row row = flat_row(bytes, std::max(60 + bytes / 1e4, bytes / (40 * 1.048576)));
     input.sequential.push_back(row);
   }
-  for (double range = 256 * 1024 * 1024; range >= 1024; range /= 2) input.random.push_back(flat_row(range, 70));
+  for (double range = 256 * 1024 * 1024; range >= 1024; range /= 2)
+    input.random.push_back(flat_row(range, 70));
   device_model model;
   model_device(&input, &model);
   ASSERT_EQ(kind_rate_limited, model.kind) << kind_name(model.kind) << ": " << model.basis;
@@ -181,7 +214,8 @@ TEST(device_model, faster_than_its_link_or_than_any_device_is_a_cache) {
   model_input input = {};
   // At most 100 KiB in 316 us: 309 MiB/s.
   for (double bytes : sequential_sizes()) input.sequential.push_back(flat_row(bytes, 60 + bytes / 400));
-  for (double range = 256 * 1024 * 1024; range >= 1024; range /= 2) input.random.push_back(flat_row(range, 30));
+  for (double range = 256 * 1024 * 1024; range >= 1024; range /= 2)
+    input.random.push_back(flat_row(range, 30));
   device_model model;
   model_device(&input, &model);
   EXPECT_EQ(kind_flash_like, model.kind) << model.basis;
@@ -208,9 +242,11 @@ TEST(device_model, faster_than_its_link_or_than_any_device_is_a_cache) {
 // read times, a slow flat one, too few rows.
 TEST(device_model, unclear_says_why) {
   model_input input = {};
-  for (double bytes : sequential_sizes()) input.sequential.push_back(flat_row(bytes, 300 + bytes / 50, false));
+  for (double bytes : sequential_sizes())
+    input.sequential.push_back(flat_row(bytes, 300 + bytes / 50, false));
   double us = 4000;
-  for (double range = 256 * 1024 * 1024; range >= 1024; range /= 2) input.random.push_back(flat_row(range, us *= 0.93, false));
+  for (double range = 256 * 1024 * 1024; range >= 1024; range /= 2)
+    input.random.push_back(flat_row(range, us *= 0.93, false));
   device_model model;
   model_device(&input, &model);
   EXPECT_EQ(kind_unclear, model.kind);

@@ -109,6 +109,7 @@ static json device_model_json(const drive_group *group) {
                 {"measured_rpm", m.measured_rpm},
                 {"rounded_to_usual", m.rpm_rounded},
                 {"turn_ms", m.turn_ms},
+                {"turn_from", m.turn_whole ? "whole turns" : "spread"},
                 {"rows", m.turn_rows},
                 {"range_bytes", {m.turn_from_bytes, m.turn_to_bytes}},
                 {"reads", m.turn_reads}};
