@@ -296,18 +296,18 @@ static bool is_rotating(const model_input *input, device_model *model) {
   double spread_turn = find_turn(&input->random, &plateau, &narrowest);
   if (spread_turn == 0 || widest->us_per_read < rotating_least_wait_share * spread_turn) return false;
   find_buffer(&input->random, &plateau, narrowest, model);
-  std::vector<const model_row *> whole;
+  std::vector<const model_row *> told;  // the rows the turn comes from
   double turn =
-      model->buffer == buffer_none ? find_whole_turn(&input->random, narrowest, spread_turn, &whole) : 0;
+      model->buffer == buffer_none ? find_whole_turn(&input->random, narrowest, spread_turn, &told) : 0;
   model->turn_whole = turn > 0;
-  if (!model->turn_whole) turn = spread_turn, whole = plateau;
+  if (!model->turn_whole) turn = spread_turn, told = plateau;
   model->turn_ms = turn / 1000;
   model->measured_rpm = 60e6 / turn;
   model->shown_rpm = round_rpm(model->measured_rpm, &model->rpm_rounded);
-  model->turn_rows = (int)whole.size();
-  model->turn_from_bytes = whole.front()->bytes, model->turn_to_bytes = whole.back()->bytes;
+  model->turn_rows = (int)told.size();
+  model->turn_from_bytes = told.front()->bytes, model->turn_to_bytes = told.back()->bytes;
   model->turn_reads = 0;
-  for (const model_row *row : whole) model->turn_reads += row->reads;
+  for (const model_row *row : told) model->turn_reads += row->reads;
   model->access_ms = widest->us_per_read / 1000;
   model->access_range_bytes = widest->bytes;
   // The fastest read where reads wait for the platter and move least: one
